@@ -1,0 +1,34 @@
+# Thin wrapper over the CMake presets. Every target installs what is missing,
+# configures and builds by itself.
+JOBS ?= 2
+
+.PHONY: demo test test-asan test-armhf build deps deps-armhf clean
+
+demo: build
+	./build/default/tools/trm27k-demo
+
+test: build
+	ctest --preset default
+
+build: deps
+	cmake --preset default >/dev/null
+	cmake --build --preset default -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan
+
+test-armhf: deps-armhf
+	cmake --preset armhf >/dev/null
+	cmake --build --preset armhf -j $(JOBS)
+	ctest --preset armhf
+
+deps:
+	bash scripts/install-deps.sh
+
+deps-armhf:
+	bash scripts/install-deps.sh --armhf
+
+clean:
+	rm -rf build

@@ -1,0 +1,51 @@
+#include "PMBusProtocol.h"
+
+#include "ttime.h"
+
+bool PMBusProtocol::InitSetting(const Json::Value& setting) {
+    if (!setting.isObject()) {
+        if (setting.isNull()) return true;  // no setting: every default holds
+        InfoLog("PMBusProtocol:ConfigError {} device setting is not an object", DataId());
+        return false;
+    }
+    const Json::Value& address = setting["address"];
+    if (address.isNull()) return true;
+    const bool inRange = address.isIntegral() && address.asLargestInt() >= 0 &&
+                         address.asLargestInt() <= 255;
+    if (!inRange) {
+        InfoLog("PMBusProtocol:ConfigError {} address must be an integer from 0 to 255",
+                DataId());
+        return false;
+    }
+    address_ = static_cast<uint8_t>(address.asLargestInt());
+    return true;
+}
+
+bool PMBusProtocol::write_pmbus_cmd(uint8_t cid1, uint8_t cid2, const uint8_t* info,
+                                    int infoLength) {
+    auto controller = controller_.lock();
+    if (!controller) return false;
+    exchangePending_ = true;
+    return controller->SendCommand(*this, cid1, cid2, info, infoLength);
+}
+
+bool PMBusProtocol::HandleReply(const uint8_t* decoded, size_t length) {
+    exchangePending_ = false;
+    if (decoded == nullptr || length < kReplyHeader) return false;
+    const size_t lenid = decoded[4] | (static_cast<size_t>(decoded[5]) << 8);
+    if (kReplyHeader + lenid / 2 > length) {
+        InfoLog("PMBusProtocol:FrameError {} reply INFO shorter than its LENID", DataId());
+        process_error();
+        return false;
+    }
+    if (decoded[3] != 0) {
+        InfoLog("PMBusProtocol:FrameError {} reply RTN is {}", DataId(), decoded[3]);
+        process_error();
+        return false;
+    }
+    updateTime_ = host_local_now();
+    reply_ = decoded;
+    const bool result = process_payload();
+    reply_ = nullptr;
+    return result;
+}

@@ -1,0 +1,187 @@
+// AC parsers: accepted blocks, markers and fills, skipped counts, refusals.
+#include <gtest/gtest.h>
+
+#include "Bytes.h"
+#include "RecordingController.h"
+#include "TRM27KAC.h"
+
+using namespace testing_support;
+
+namespace {
+// One channel block of 40/41 with p user values, each `user` bytes.
+void PutChannel(Bytes& out, float a, float b, float c, float f, uint8_t p = 30,
+                uint8_t user = 0x00) {
+    PutF(out, a); PutF(out, b); PutF(out, c); PutF(out, f);
+    Put(out, p);
+    PutN(out, user, 4u * p);
+}
+
+Bytes AnalogBlock(uint8_t n) {
+    Bytes out{n};
+    for (uint8_t k = 0; k < n; ++k) PutChannel(out, 220.0f + k, 221.0f, 222.0f, 50.0f);
+    PutF(out, 1.5f); PutF(out, 2.5f); PutF(out, 3.5f);
+    return out;
+}
+
+struct AcFixture : ::testing::Test {
+    std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
+    ParentDevice parent;
+    TRM27KAC ac;
+    void SetUp() override {
+        parent.Init(controller, 1, Json::Value());
+        ac.InitV(&parent, 11, Json::Value(Json::objectValue));
+    }
+    int Parse41(const Bytes& b, int size = -1) {
+        return ac.parse40_41(b.data(), size < 0 ? static_cast<int>(b.size()) : size);
+    }
+};
+}  // namespace
+
+TEST_F(AcFixture, FirstAnalogBlockFixesTheChannelCount) {
+    const Bytes block = AnalogBlock(2);
+    ASSERT_EQ(287u, block.size());
+    EXPECT_EQ(287, Parse41(block));
+    EXPECT_EQ(2, ac.tele.channel_count);
+    ASSERT_EQ(2u, ac.channels.size());
+    EXPECT_EQ(221.0f, ac.channels[1].a);
+    EXPECT_EQ(50.0f, ac.channels[1].f);
+    EXPECT_EQ(3.5f, ac.tele.ic);
+    const auto before = ac.channels;
+    EXPECT_EQ(-1, Parse41(AnalogBlock(3)));
+    EXPECT_EQ(2u, ac.channels.size());
+    EXPECT_EQ(0, std::memcmp(before.data(), ac.channels.data(), 2 * sizeof(before[0])));
+    EXPECT_TRUE(controller->logs.empty());
+}
+
+TEST_F(AcFixture, ZeroChannelsLeavesTheCountOpen) {
+    EXPECT_EQ(13, Parse41(AnalogBlock(0)));
+    EXPECT_TRUE(ac.channels.empty());
+    EXPECT_EQ(150, Parse41(AnalogBlock(1)));
+    EXPECT_EQ(1u, ac.channels.size());
+}
+
+TEST_F(AcFixture, MarkerFillsDifferBetweenVoltagesAndUserValuesAndCurrents) {
+    Bytes block{1};
+    PutN(block, 0x20, 4);  // a not provided
+    PutN(block, 0x00, 4);  // b zero is a value
+    PutF(block, 1.0f); PutF(block, 2.0f);
+    Put(block, 30);
+    PutN(block, 0x20, 4);  // first user value not provided
+    PutN(block, 0x00, 4 * 29);
+    PutN(block, 0x20, 4);  // ia not provided
+    PutN(block, 0x00, 4);
+    PutF(block, 7.0f);
+    ASSERT_EQ(static_cast<int>(block.size()), Parse41(block));
+    EXPECT_EQ(0u, BitsOf(ac.channels[0].a));
+    EXPECT_EQ(0u, BitsOf(ac.channels[0].b));
+    EXPECT_EQ(0xBDCCCCCDu, BitsOf(ac.channels[0].analog_user[0]));
+    EXPECT_EQ(0u, BitsOf(ac.channels[0].analog_user[1]));
+    EXPECT_EQ(0xBDCCCCCDu, BitsOf(ac.tele.ia));
+    EXPECT_EQ(0u, BitsOf(ac.tele.ib));
+}
+
+TEST_F(AcFixture, WrongUserCountIsLoggedSkippedAndKeepsOldValues) {
+    Bytes first{1};
+    PutChannel(first, 1, 2, 3, 4, 30, 0x11);
+    PutF(first, 0); PutF(first, 0); PutF(first, 0);
+    ASSERT_EQ(150, Parse41(first));
+    Bytes second{1};
+    PutChannel(second, 5, 6, 7, 8, 29, 0x22);
+    PutF(second, 0); PutF(second, 0); PutF(second, 0);
+    EXPECT_EQ(static_cast<int>(second.size()), Parse41(second));
+    EXPECT_EQ(29, ac.channels[0].analog_p);
+    EXPECT_EQ(5.0f, ac.channels[0].a);
+    // The first block's user values (all marked) are still there.
+    EXPECT_EQ(0xBDCCCCCDu, BitsOf(ac.channels[0].analog_user[29]));
+    ASSERT_EQ(1u, controller->logs.size());
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 p is 29 not 30", controller->logs[0].text);
+}
+
+TEST_F(AcFixture, AnalogBlockLongerThanSizeIsRefusedWithTheOverflowLine) {
+    const Bytes block = AnalogBlock(2);
+    EXPECT_EQ(-1, Parse41(block, 286));
+    ASSERT_FALSE(controller->logs.empty());
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 read overflow 287 - 286",
+              controller->logs.back().text);
+}
+
+// Cutting a valid block anywhere refuses it without reading past the cut;
+// under AddressSanitizer the copy on the heap catches any read beyond it.
+TEST_F(AcFixture, EveryTruncationOfEveryParserIsRefused) {
+    const Bytes analog = AnalogBlock(2);
+    ASSERT_EQ(287, Parse41(analog));
+    Bytes status{0, 13};
+    PutN(status, 0x01, 13);
+    Bytes alarms{2};
+    for (int k = 0; k < 2; ++k) { PutN(alarms, 0, 4); Put(alarms, 0); Put(alarms, 18); PutN(alarms, 0, 18); }
+    PutN(alarms, 0, 3);
+    ASSERT_EQ(15, ac.parse40_43(status.data(), 15));
+    ASSERT_EQ(52, ac.parse40_44(alarms.data(), 52));
+    for (size_t cut = 0; cut < analog.size(); ++cut) {
+        const Bytes part(analog.begin(), analog.begin() + cut);
+        EXPECT_EQ(-1, ac.parse40_41(part.data(), static_cast<int>(cut))) << cut;
+    }
+    for (size_t cut = 0; cut < status.size(); ++cut) {
+        const Bytes part(status.begin(), status.begin() + cut);
+        EXPECT_EQ(-1, ac.parse40_43(part.data(), static_cast<int>(cut))) << cut;
+    }
+    for (size_t cut = 0; cut < alarms.size(); ++cut) {
+        const Bytes part(alarms.begin(), alarms.begin() + cut);
+        EXPECT_EQ(-1, ac.parse40_44(part.data(), static_cast<int>(cut))) << cut;
+    }
+}
+
+TEST_F(AcFixture, StatusWithBreakersIsRefusedWithThePrintfLine) {
+    const Bytes block = Hex("01 00 0D") ;
+    EXPECT_EQ(-1, ac.parse40_43(block.data(), 3));
+    EXPECT_EQ(1, ac.tele.airlock_m);
+    ASSERT_EQ(1u, controller->logs.size());
+    EXPECT_EQ("ProcotolError 11 read 40_43 m is 1 max 0", controller->logs[0].text);
+}
+
+TEST_F(AcFixture, StatusBytesAreCopiedAndAWrongCountSkipped) {
+    Bytes block{0, 13};
+    for (uint8_t i = 0; i < 13; ++i) Put(block, i);
+    EXPECT_EQ(15, ac.parse40_43(block.data(), 15));
+    EXPECT_EQ(12, ac.tele.status_user[12]);
+    const Bytes shorter = Hex("00 02 AA BB");
+    EXPECT_EQ(4, ac.parse40_43(shorter.data(), 4));
+    EXPECT_EQ(2, ac.tele.status_p);
+    EXPECT_EQ(0, ac.tele.status_user[0]);
+    EXPECT_EQ("PMBusPowerAC:ProcotolError P11 read 40_43 p is 2 not 13", controller->logs.back().text);
+    // A wrong count still has to fit.
+    EXPECT_EQ(-1, ac.parse40_43(shorter.data(), 3));
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_43 read overflow 4 - 3", controller->logs.back().text);
+}
+
+TEST_F(AcFixture, AlarmsBeforeAnyAnalogBlockAreFourBytes) {
+    const Bytes block = Hex("05 01 02 03");
+    EXPECT_EQ(4, ac.parse40_44(block.data(), 4));
+    EXPECT_EQ(1, ac.tele.ia_alert);
+    EXPECT_EQ(3, ac.tele.ic_alert);
+}
+
+TEST_F(AcFixture, AlarmStatesExtraItemsAndUserBytes) {
+    ASSERT_EQ(150, Parse41(AnalogBlock(1)));
+    Bytes block{1, 1, 2, 3, 0};
+    Put(block, 2);  // two extra items, skipped
+    PutN(block, 0xEE, 2);
+    Put(block, 18);
+    for (uint8_t i = 0; i < 18; ++i) Put(block, i);
+    Put(block, 0); Put(block, 2); Put(block, 0);
+    EXPECT_EQ(static_cast<int>(block.size()), ac.parse40_44(block.data(), static_cast<int>(block.size())));
+    EXPECT_EQ(1, ac.channels[0].a_alert);
+    EXPECT_EQ(0, ac.channels[0].f_alert);
+    EXPECT_EQ(17, ac.channels[0].alarm_user[17]);
+    EXPECT_EQ(2, ac.tele.ib_alert);
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_44 m is 2", controller->logs.back().text);
+}
+
+TEST_F(AcFixture, AlarmUserCountOtherThanEighteenIsSkipped) {
+    ASSERT_EQ(150, Parse41(AnalogBlock(1)));
+    Bytes block{1, 0, 0, 0, 0, 0, 3, 9, 9, 9, 0, 0, 0};
+    EXPECT_EQ(13, ac.parse40_44(block.data(), 13));
+    EXPECT_EQ(3, ac.channels[0].alarm_p);
+    EXPECT_EQ(0, ac.channels[0].alarm_user[0]);
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_44 p is 3 not 18", controller->logs.back().text);
+}
