@@ -28,6 +28,7 @@ class PMBusPowerAC : public SMDSPDevice {
 public:
     PMBusPowerAC() : tele{}, diff_v(20.0f), diff_i(20.0f), send_length(0) {}
 
+    using SMDSPDevice::LoadFromCache;  // keep the text form visible beside the override
     float Get_Value(unsigned int index, const std::string& key) const override;
     // Applies an AC data image: the screen record and exactly as many channel
     // records as it announces. A refused image changes nothing.

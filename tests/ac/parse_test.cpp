@@ -1,28 +1,11 @@
 // AC parsers: accepted blocks, markers and fills, skipped counts, refusals.
 #include <gtest/gtest.h>
 
-#include "Bytes.h"
-#include "RecordingController.h"
-#include "TRM27KAC.h"
+#include "AcTestKit.h"
 
 using namespace testing_support;
 
 namespace {
-// One channel block of 40/41 with p user values, each `user` bytes.
-void PutChannel(Bytes& out, float a, float b, float c, float f, uint8_t p = 30,
-                uint8_t user = 0x00) {
-    PutF(out, a); PutF(out, b); PutF(out, c); PutF(out, f);
-    Put(out, p);
-    PutN(out, user, 4u * p);
-}
-
-Bytes AnalogBlock(uint8_t n) {
-    Bytes out{n};
-    for (uint8_t k = 0; k < n; ++k) PutChannel(out, 220.0f + k, 221.0f, 222.0f, 50.0f);
-    PutF(out, 1.5f); PutF(out, 2.5f); PutF(out, 3.5f);
-    return out;
-}
-
 struct AcFixture : ::testing::Test {
     std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
     ParentDevice parent;
@@ -38,7 +21,7 @@ struct AcFixture : ::testing::Test {
 }  // namespace
 
 TEST_F(AcFixture, FirstAnalogBlockFixesTheChannelCount) {
-    const Bytes block = AnalogBlock(2);
+    const Bytes block = AcAnalogBlock(2);
     ASSERT_EQ(287u, block.size());
     EXPECT_EQ(287, Parse41(block));
     EXPECT_EQ(2, ac.tele.channel_count);
@@ -47,16 +30,16 @@ TEST_F(AcFixture, FirstAnalogBlockFixesTheChannelCount) {
     EXPECT_EQ(50.0f, ac.channels[1].f);
     EXPECT_EQ(3.5f, ac.tele.ic);
     const auto before = ac.channels;
-    EXPECT_EQ(-1, Parse41(AnalogBlock(3)));
+    EXPECT_EQ(-1, Parse41(AcAnalogBlock(3)));
     EXPECT_EQ(2u, ac.channels.size());
     EXPECT_EQ(0, std::memcmp(before.data(), ac.channels.data(), 2 * sizeof(before[0])));
     EXPECT_TRUE(controller->logs.empty());
 }
 
 TEST_F(AcFixture, ZeroChannelsLeavesTheCountOpen) {
-    EXPECT_EQ(13, Parse41(AnalogBlock(0)));
+    EXPECT_EQ(13, Parse41(AcAnalogBlock(0)));
     EXPECT_TRUE(ac.channels.empty());
-    EXPECT_EQ(150, Parse41(AnalogBlock(1)));
+    EXPECT_EQ(150, Parse41(AcAnalogBlock(1)));
     EXPECT_EQ(1u, ac.channels.size());
 }
 
@@ -82,11 +65,11 @@ TEST_F(AcFixture, MarkerFillsDifferBetweenVoltagesAndUserValuesAndCurrents) {
 
 TEST_F(AcFixture, WrongUserCountIsLoggedSkippedAndKeepsOldValues) {
     Bytes first{1};
-    PutChannel(first, 1, 2, 3, 4, 30, 0x11);
+    PutAcChannel(first, 1, 2, 3, 4, 30, 0x11);
     PutF(first, 0); PutF(first, 0); PutF(first, 0);
     ASSERT_EQ(150, Parse41(first));
     Bytes second{1};
-    PutChannel(second, 5, 6, 7, 8, 29, 0x22);
+    PutAcChannel(second, 5, 6, 7, 8, 29, 0x22);
     PutF(second, 0); PutF(second, 0); PutF(second, 0);
     EXPECT_EQ(static_cast<int>(second.size()), Parse41(second));
     EXPECT_EQ(29, ac.channels[0].analog_p);
@@ -98,7 +81,7 @@ TEST_F(AcFixture, WrongUserCountIsLoggedSkippedAndKeepsOldValues) {
 }
 
 TEST_F(AcFixture, AnalogBlockLongerThanSizeIsRefusedWithTheOverflowLine) {
-    const Bytes block = AnalogBlock(2);
+    const Bytes block = AcAnalogBlock(2);
     EXPECT_EQ(-1, Parse41(block, 286));
     ASSERT_FALSE(controller->logs.empty());
     EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 read overflow 287 - 286",
@@ -108,7 +91,7 @@ TEST_F(AcFixture, AnalogBlockLongerThanSizeIsRefusedWithTheOverflowLine) {
 // Cutting a valid block anywhere refuses it without reading past the cut;
 // under AddressSanitizer the copy on the heap catches any read beyond it.
 TEST_F(AcFixture, EveryTruncationOfEveryParserIsRefused) {
-    const Bytes analog = AnalogBlock(2);
+    const Bytes analog = AcAnalogBlock(2);
     ASSERT_EQ(287, Parse41(analog));
     Bytes status{0, 13};
     PutN(status, 0x01, 13);
@@ -162,7 +145,7 @@ TEST_F(AcFixture, AlarmsBeforeAnyAnalogBlockAreFourBytes) {
 }
 
 TEST_F(AcFixture, AlarmStatesExtraItemsAndUserBytes) {
-    ASSERT_EQ(150, Parse41(AnalogBlock(1)));
+    ASSERT_EQ(150, Parse41(AcAnalogBlock(1)));
     Bytes block{1, 1, 2, 3, 0};
     Put(block, 2);  // two extra items, skipped
     PutN(block, 0xEE, 2);
@@ -178,7 +161,7 @@ TEST_F(AcFixture, AlarmStatesExtraItemsAndUserBytes) {
 }
 
 TEST_F(AcFixture, AlarmUserCountOtherThanEighteenIsSkipped) {
-    ASSERT_EQ(150, Parse41(AnalogBlock(1)));
+    ASSERT_EQ(150, Parse41(AcAnalogBlock(1)));
     Bytes block{1, 0, 0, 0, 0, 0, 3, 9, 9, 9, 0, 0, 0};
     EXPECT_EQ(13, ac.parse40_44(block.data(), 13));
     EXPECT_EQ(3, ac.channels[0].alarm_p);
