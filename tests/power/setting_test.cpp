@@ -1,0 +1,117 @@
+// Configuration of the main device, its children and the child lookups.
+#include <gtest/gtest.h>
+
+#include "FakeChildren.h"
+
+using namespace testing_support;
+
+namespace {
+struct Configured {
+    std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
+    std::shared_ptr<FakePower> power = std::make_shared<FakePower>();
+    bool ok;
+    explicit Configured(const std::string& json, unsigned int id = 1) {
+        power->Init(controller, id, Json::Value());
+        ok = power->InitSetting(ParseJson(json));
+    }
+};
+}  // namespace
+
+TEST(MainSetting, ChildrenInConfigurationOrderWithTheirIds) {
+    Configured c(R"({"acSetting": [{"data_id": 11}, {"data_id": 12}],
+                     "dcSetting": [{"data_id": 21}], "rcSetting": {}})");
+    ASSERT_TRUE(c.ok);
+    ASSERT_EQ(2u, c.power->AcDevices().size());
+    EXPECT_EQ(12u, c.power->AcDevices()[1]->DataId());
+    EXPECT_EQ(c.power->AcDevices()[1], c.power->GetChildVDevice(12));
+    EXPECT_EQ(21u, c.power->GetChildVDevice(21)->DataId());
+    EXPECT_EQ(1u, c.power->RcDevice()->DataId());
+    EXPECT_EQ(c.power.get(), c.power->RcDevice()->Parent());
+    const auto all = c.power->GetAllChildVDevices();
+    ASSERT_EQ(4u, all.size());
+    EXPECT_EQ(c.power->RcDevice(), all[3]);
+}
+
+TEST(MainSetting, RectifierChildOnlyAndLookupOfTheMainId) {
+    Configured c(R"({"dcSetting": [], "rcSetting": {}})");
+    ASSERT_TRUE(c.ok);
+    EXPECT_EQ(1u, c.power->GetAllChildVDevices().size());
+    EXPECT_EQ(nullptr, c.power->GetChildVDevice(1));
+}
+
+TEST(MainSetting, AcChildWinsOverADcChildWithTheSameId) {
+    Configured c(R"({"acSetting": [{"data_id": 5}], "dcSetting": [{"data_id": 5}],
+                     "rcSetting": {}})", 5);
+    EXPECT_EQ(c.power->AcDevices()[0], c.power->GetChildVDevice(5));
+}
+
+TEST(MainSetting, MissingIdsAreZeroAndTheFirstMatchWins) {
+    Configured c(R"({"acSetting": [{}, {}], "rcSetting": {}})");
+    ASSERT_TRUE(c.ok);
+    EXPECT_EQ(0u, c.power->AcDevices()[1]->DataId());
+    EXPECT_EQ(c.power->AcDevices()[0], c.power->GetChildVDevice(0));
+}
+
+TEST(MainSetting, AcSettingAsAnObjectIsIgnored) {
+    Configured c(R"({"acSetting": {"data_id": 3}, "rcSetting": {}})");
+    EXPECT_TRUE(c.ok);
+    EXPECT_TRUE(c.power->AcDevices().empty());
+}
+
+TEST(MainSetting, DcChildrenAreToldTheModelText) {
+    Configured c(R"({"dcSetting": [{"data_id": 2}], "rcSetting": {}})");
+    EXPECT_EQ("", c.power->DcDevices()[0]->model_text);
+}
+
+// Without a rectifier child the device must never be polled nor touch the
+// missing child, whatever the host does.
+TEST(MainSetting, WithoutRcSettingNothingIsPolled) {
+    Configured c(R"({"acSetting": [{"data_id": 11}]})");
+    EXPECT_FALSE(c.ok);
+    EXPECT_EQ(1u, c.power->AcDevices().size());
+    EXPECT_EQ(1u, c.power->GetAllChildVDevices().size());  // no empty entry
+    EXPECT_FALSE(c.power->RefreshStatus());
+    EXPECT_TRUE(c.controller->commands.empty());
+    const Bytes reply = Reply(0x41, Hex("00 01 02"));
+    c.power->SetStep(4);
+    EXPECT_TRUE(c.power->HandleReply(reply.data(), reply.size()));
+    EXPECT_TRUE(c.controller->pauses.empty());
+}
+
+TEST(MainSetting, NullRcSettingFailsAndABadAddressCreatesNothing) {
+    Configured nullRc(R"({"rcSetting": null})");
+    EXPECT_FALSE(nullRc.ok);
+    Configured bad(R"({"address": 300, "acSetting": [{}], "rcSetting": {}})");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_TRUE(bad.power->AcDevices().empty());
+    EXPECT_EQ(nullptr, bad.power->RcDevice());
+}
+
+// A malformed configuration is a false result with a log line, never an
+// exception into the host.
+TEST(MainSetting, MalformedEntriesFailWithALogLine) {
+    for (const char* json :
+         {R"({"acSetting": [5], "rcSetting": {}})", R"({"dcSetting": ["x"], "rcSetting": {}})",
+          R"({"acSetting": [{"data_id": -1}], "rcSetting": {}})",
+          R"({"acSetting": [{"data_id": "11"}], "rcSetting": {}})",
+          R"({"dcSetting": [{"data_id": 1.5}], "rcSetting": {}})",
+          R"({"rcSetting": {"throw": true}})"}) {
+        bool ok = true;
+        std::shared_ptr<RecordingController> controller;
+        EXPECT_NO_THROW({
+            Configured c(json);
+            ok = c.ok;
+            controller = c.controller;
+            EXPECT_FALSE(c.power->RefreshStatus()) << json;
+        }) << json;
+        EXPECT_FALSE(ok) << json;
+        EXPECT_EQ(1u, controller->logs.size()) << json;
+    }
+}
+
+TEST(MainSetting, LoadFromCacheAcceptsAnything) {
+    FakePower power;
+    EXPECT_TRUE(power.LoadFromCache(nullptr, 0));
+    const uint8_t junk[3] = {1, 2, 3};
+    EXPECT_TRUE(power.LoadFromCache(junk, 3));
+}
