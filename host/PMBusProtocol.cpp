@@ -49,3 +49,28 @@ bool PMBusProtocol::HandleReply(const uint8_t* decoded, size_t length) {
     reply_ = nullptr;
     return result;
 }
+
+void PMBusProtocol::process(unsigned char* data, unsigned int length) {
+    receiver_.Feed(
+        data, length, [this](const char* body, size_t n) { OnFrame(body, n); },
+        [this] { DropFrame(host::FrameErrorText(host::FrameError::TooLong), "", 0); });
+}
+
+void PMBusProtocol::OnFrame(const char* body, size_t length) {
+    const host::FrameError error = host::DecodeFrame(body, length, frame_);
+    if (error != host::FrameError::None) {
+        DropFrame(host::FrameErrorText(error), body, length);
+        return;
+    }
+    if (frame_.adr != address_) {
+        DropFrame("another address", body, length);
+        return;
+    }
+    host::ToReplyBytes(frame_, replyBytes_);
+    HandleReply(replyBytes_.data(), replyBytes_.size());
+}
+
+void PMBusProtocol::DropFrame(const char* reason, const char* body, size_t length) {
+    InfoLog("PMBusProtocol:FrameError {} frame dropped: {}", DataId(), std::string(reason));
+    if (auto controller = controller_.lock()) controller->OnFrameError(*this, reason, body, length);
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "SMDSPDevice.h"
+#include "pmbus_frame.h"
 
 class HOST_API PMBusProtocol : public SMDSPDevice {
 public:
@@ -18,6 +19,10 @@ public:
 
     // Reads "address" (0 to 255, default 1); anything else fails with a log line.
     bool InitSetting(const Json::Value& setting) override;
+    // Raw bytes from the line: frames are collected and decoded here; a frame
+    // that fails a check, or comes from another address, is dropped with a log
+    // line and never reaches process_payload.
+    void process(unsigned char* data, unsigned int length) override;
     // Handles one decoded reply; false when it ended the exchange.
     virtual bool process_payload() = 0;
     // The reply did not come (timeout) or could not be used: end the exchange.
@@ -45,4 +50,12 @@ protected:
     uint8_t version_ = 0x20;
     int baudRate_ = 9600;
     uint8_t address_ = 1;
+
+private:
+    void OnFrame(const char* body, size_t length);
+    void DropFrame(const char* reason, const char* body, size_t length);
+
+    host::FrameReceiver receiver_;
+    host::DecodedFrame frame_;
+    std::vector<uint8_t> replyBytes_;
 };

@@ -68,6 +68,9 @@ public:
     // Sends one command; the default frames it and writes it to the transport.
     virtual bool SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t cid2,
                              const uint8_t* info, int infoLength);
+    // A received frame failed its checks and was dropped (`raw` is its body).
+    virtual void OnFrameError(PMBusProtocol& /*device*/, const char* /*reason*/,
+                              const char* /*raw*/, size_t /*length*/) {}
     // The pause before a reply is examined; tests and benchmarks replace it.
     virtual void Pause(unsigned int microseconds);
 

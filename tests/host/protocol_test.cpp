@@ -92,3 +92,32 @@ TEST(ProtocolExchange, ReplyHandOverStampsTheUpdateTime) {
     EXPECT_LE(host_seconds_since(d.UpdateTime()), 1);
     EXPECT_EQ(0x42, d.lastCid1);
 }
+
+namespace {
+struct FrameErrors : RecordingController {
+    void OnFrameError(PMBusProtocol&, const char* reason, const char*, size_t) override {
+        reasons.emplace_back(reason);
+    }
+    std::vector<std::string> reasons;
+};
+void Receive(PMBusProtocol& d, const std::string& text) {
+    std::string copy = text;
+    d.process(reinterpret_cast<unsigned char*>(copy.data()), static_cast<unsigned int>(copy.size()));
+}
+}  // namespace
+
+TEST(ProtocolReceive, GoodFramesReachTheDeviceBadOnesAreDroppedWithAReason) {
+    auto controller = std::make_shared<FrameErrors>();
+    CountingDevice d;
+    d.Init(controller, 1, Json::Value());
+    Receive(d, "noise~21014000C0040102FCDE\r");
+    EXPECT_EQ(1, d.payloads);
+    Receive(d, "~21014000C0040102FCDF\r~21024000C0040102FCDD\r");
+    EXPECT_EQ(1, d.payloads);
+    EXPECT_EQ((std::vector<std::string>{"wrong CHKSUM", "another address"}), controller->reasons);
+    EXPECT_EQ(2u, controller->logs.size());
+    // A frame split over two reads is put together.
+    Receive(d, "~21014000C00");
+    Receive(d, "40102FCDE\r");
+    EXPECT_EQ(2, d.payloads);
+}
