@@ -36,7 +36,7 @@ TEST(AcCache, WholeImageIsAppliedAndMakesTheDataReady) {
     EXPECT_TRUE(b.ac->DataReady());
     EXPECT_LE(host_seconds_since(b.ac->UpdateTime()), 1);
     ASSERT_EQ(3u, b.ac->channels.size());
-    EXPECT_EQ(232.0f, b.ac->channels[2].a);
+    EXPECT_EQ(232.0f, Val(b.ac->channels[2].a));
     EXPECT_EQ(4.0f, b.ac->Get_Value(0, "ia"));
 }
 
@@ -60,8 +60,8 @@ TEST(AcCache, RefusedImageChangesNothing) {
     EXPECT_FALSE(Load(*b.ac, bad, static_cast<int>(bad.size())));
     EXPECT_EQ(2, b.ac->tele.channel_count);
     EXPECT_EQ(2u, b.ac->channels.size());
-    EXPECT_EQ(11u, b.ac->tele.id);
-    EXPECT_EQ(220.0f, b.ac->channels[0].a);
+    EXPECT_EQ(11u, Val(b.ac->tele.id));
+    EXPECT_EQ(220.0f, Val(b.ac->channels[0].a));
     EXPECT_FALSE(b.ac->DataReady());
     EXPECT_EQ(287, b.Feed41(AcAnalogBlock(2)));
 }

@@ -150,7 +150,7 @@ TEST(AcSetting, ThresholdsComeFromAppSettingAsTextOrNumber) {
     EXPECT_EQ(20.0f, junk.ac->diff_i);
     BoundAc array(11, Parse(R"({"appSetting": [1, 2]})"));
     EXPECT_EQ(20.0f, array.ac->diff_v);
-    EXPECT_EQ(11u, array.ac->tele.id);
+    EXPECT_EQ(11u, Val(array.ac->tele.id));
     EXPECT_EQ(11u, array.ac->DataId());
 }
 

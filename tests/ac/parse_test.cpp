@@ -26,9 +26,9 @@ TEST_F(AcFixture, FirstAnalogBlockFixesTheChannelCount) {
     EXPECT_EQ(287, Parse41(block));
     EXPECT_EQ(2, ac.tele.channel_count);
     ASSERT_EQ(2u, ac.channels.size());
-    EXPECT_EQ(221.0f, ac.channels[1].a);
-    EXPECT_EQ(50.0f, ac.channels[1].f);
-    EXPECT_EQ(3.5f, ac.tele.ic);
+    EXPECT_EQ(221.0f, Val(ac.channels[1].a));
+    EXPECT_EQ(50.0f, Val(ac.channels[1].f));
+    EXPECT_EQ(3.5f, Val(ac.tele.ic));
     const auto before = ac.channels;
     EXPECT_EQ(-1, Parse41(AcAnalogBlock(3)));
     EXPECT_EQ(2u, ac.channels.size());
@@ -73,7 +73,7 @@ TEST_F(AcFixture, WrongUserCountIsLoggedSkippedAndKeepsOldValues) {
     PutF(second, 0); PutF(second, 0); PutF(second, 0);
     EXPECT_EQ(static_cast<int>(second.size()), Parse41(second));
     EXPECT_EQ(29, ac.channels[0].analog_p);
-    EXPECT_EQ(5.0f, ac.channels[0].a);
+    EXPECT_EQ(5.0f, Val(ac.channels[0].a));
     // The first block's user values (all marked) are still there.
     EXPECT_EQ(0xBDCCCCCDu, BitsOf(ac.channels[0].analog_user[29]));
     ASSERT_EQ(1u, controller->logs.size());

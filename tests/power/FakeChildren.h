@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Bytes.h"
+#include "JsonText.h"
 #include "PMBusPower.h"
 #include "RecordingController.h"
 
@@ -82,12 +83,6 @@ public:
     }
     void SetVersion(uint8_t v) { version_ = v; }
 };
-
-inline Json::Value ParseJson(const std::string& text) {
-    Json::Value v;
-    Json::Reader().parse(text, v);
-    return v;
-}
 
 // A configured main device with `ac` AC children (ids 11, 12, ...) and `dc`
 // DC children (ids 21, 22, ...), bound to a recording controller.

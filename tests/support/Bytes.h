@@ -45,6 +45,13 @@ inline uint32_t BitsOf(float f) {
     return u;
 }
 
+// A packed record field read by value: gtest's assertions take references,
+// which must never bind to a (possibly misaligned) packed member.
+template <class T>
+T Val(T value) {
+    return value;
+}
+
 // A decoded reply as the host hands it to process_payload.
 inline Bytes Reply(uint8_t cid1, const Bytes& info, uint8_t ver = 0x21, uint8_t adr = 1) {
     Bytes out{ver, adr, cid1, 0x00};
