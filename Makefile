@@ -4,8 +4,9 @@ JOBS ?= 2
 
 .PHONY: demo test test-asan test-armhf build deps deps-armhf clean
 
+# The monitor against its built-in simulator, paced at 9600 baud, for a few cycles.
 demo: build
-	./build/default/tools/trm27k-demo
+	./build/default/tools/monitor/trm27k-monitor --cycles 3 --plugin-stdout /dev/null
 
 test: build
 	ctest --preset default

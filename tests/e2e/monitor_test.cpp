@@ -1,0 +1,155 @@
+// The monitor against the simulator over a pseudo-terminal, end to end.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "ProcessKit.h"
+#include "history_store.h"
+
+using namespace testing_support;
+
+namespace {
+const std::string kMonitor = TRM27K_MONITOR_PATH;
+const std::string kSim = TRM27K_SIM_PATH;
+
+struct MonitorRun {
+    int status;
+    std::vector<Json::Value> events;
+};
+
+// Runs the monitor with the built-in simulator (or `extra` arguments) to its end.
+MonitorRun Monitor(const std::string& dir, std::vector<std::string> extra, double seconds = 60) {
+    std::vector<std::string> args = {kMonitor, "--fast", "--quiet", "--events", dir + "/events.jsonl"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Process p(args);
+    const int status = p.Wait(seconds);
+    return {status, ReadEvents(dir + "/events.jsonl")};
+}
+
+std::vector<int> StepsOfFirstCycle(const std::vector<Json::Value>& events) {
+    std::vector<int> steps;
+    for (const auto& e : events) {
+        if (e["event"] == "cycle") break;
+        if (e["event"] == "command") steps.push_back(e["step"].asInt());
+    }
+    return steps;
+}
+}  // namespace
+
+TEST(MonitorEndToEnd, PollsTheSimulatorAndPublishesEveryChild) {
+    const std::string dir = ScratchDir("poll");
+    const MonitorRun run = Monitor(dir, {"--cycles", "3", "--history", dir + "/h.db"});
+    ASSERT_EQ(0, run.status);
+    EXPECT_EQ((std::vector<int>{14, 0, 1, 2, 4, 5, 6, 7, 8, 3, 9}), StepsOfFirstCycle(run.events));
+    EXPECT_EQ(3u, EventsOf(run.events, "cycle").size());
+    std::map<std::pair<unsigned, int>, size_t> lengths;
+    for (const auto& r : EventsOf(run.events, "record")) {
+        lengths[std::make_pair(r["data_id"].asUInt(), r["type"].asInt())] = r["length"].asUInt();
+        EXPECT_EQ(2 * r["length"].asUInt(), r["image"].asString().size());
+    }
+    const std::map<std::pair<unsigned, int>, size_t> expected = {
+        {{11, 5175}, 522}, {{12, 5175}, 522}, {{21, 5176}, 450}, {{22, 5176}, 450}, {{1, 5177}, 641}};
+    EXPECT_EQ(expected, lengths);
+    EXPECT_EQ(15u, EventsOf(run.events, "rules").size());
+    EXPECT_TRUE(EventsOf(run.events, "frame_error").empty());
+    history::HistoryStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(dir + "/h.db", error)) << error;
+    EXPECT_EQ(3, store.CountImages(11, "trm27k-ac"));
+    EXPECT_EQ(3, store.CountImages(22, "trm27k-dc"));
+    EXPECT_EQ(3, store.CountImages(1, "trm27k-rc"));
+}
+
+TEST(MonitorEndToEnd, RestartAnswersQueriesFromTheRestoredHistory) {
+    const std::string dir = ScratchDir("restore");
+    const std::vector<std::string> queries = {"--query", "11:channel_0_a", "--query", "21:v",
+                                              "--query", "11:channel_9_a"};
+    std::vector<std::string> first = {"--cycles", "1", "--history", dir + "/h.db"};
+    ASSERT_EQ(0, Monitor(dir, first).status);
+    std::vector<std::string> second = {"--cycles", "0", "--history", dir + "/h.db"};
+    second.insert(second.end(), queries.begin(), queries.end());
+    const MonitorRun run = Monitor(dir, second);
+    ASSERT_EQ(0, run.status);
+    const auto values = EventsOf(run.events, "value");
+    ASSERT_EQ(3u, values.size());
+    EXPECT_NEAR(230.1, values[0]["value"].asDouble(), 0.01);
+    EXPECT_NEAR(53.5, values[1]["value"].asDouble(), 0.01);
+    EXPECT_EQ("通道参数越界", values[2]["error"].asString());
+    EXPECT_TRUE(EventsOf(run.events, "command").empty());
+    // Without history nothing is ready.
+    const MonitorRun empty = Monitor(dir, {"--cycles", "0", "--query", "21:v"});
+    EXPECT_EQ("数据未就绪", EventsOf(empty.events, "value").at(0)["error"].asString());
+}
+
+TEST(MonitorEndToEnd, AlarmsAreRaisedAndClearedWhenTheScenarioChanges) {
+    const std::string dir = ScratchDir("alarms");
+    const std::string scenario = dir + "/scenario.json";
+    WriteFile(scenario, R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}, "dc": {"1": {"v_alarm": 1}}})");
+    Process sim({kSim, "--pty", "--scenario", scenario}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    Process monitor({kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events",
+                     dir + "/events.jsonl"});
+    const auto waitCycles = [&](size_t n) {
+        for (int i = 0; i < 500; ++i) {
+            if (EventsOf(ReadEvents(dir + "/events.jsonl"), "cycle").size() >= n) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitCycles(2));
+    WriteFile(scenario, "{}");
+    const size_t cyclesAtChange = EventsOf(ReadEvents(dir + "/events.jsonl"), "cycle").size();
+    ASSERT_TRUE(waitCycles(cyclesAtChange + 3));
+    EXPECT_EQ(0, monitor.Stop());
+    EXPECT_EQ(0, sim.Stop());
+    // The file may change between the replies of one cycle, so each alarm is
+    // checked on its own: raised once, then cleared once.
+    std::map<std::string, std::vector<std::string>> changes;
+    for (const auto& a : EventsOf(ReadEvents(dir + "/events.jsonl"), "alarm")) {
+        changes[a["data_id"].asString() + " " + a["key"].asString()].push_back(a["state"].asString());
+    }
+    const std::vector<std::string> raisedThenCleared = {"raised", "cleared"};
+    EXPECT_EQ(2u, changes.size());
+    EXPECT_EQ(raisedThenCleared, changes["11 AC_6"]);
+    EXPECT_EQ(raisedThenCleared, changes["22 DC_0"]);
+}
+
+TEST(MonitorEndToEnd, FrameErrorsAndTimeoutsAreSurvived) {
+    const std::string dir = ScratchDir("faults");
+    Process sim({kSim, "--pty", "--seed", "7", "--drop", "15", "--corrupt", "10", "--truncate", "5",
+                 "--wrong-rtn", "5"}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    const MonitorRun run = Monitor(dir, {"--port", sim.FirstLine(), "--cycles", "5", "--timeout-first", "150"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(5u, EventsOf(run.events, "cycle").size());
+    EXPECT_FALSE(EventsOf(run.events, "timeout").empty());
+    EXPECT_FALSE(EventsOf(run.events, "frame_error").empty());
+    EXPECT_EQ(0, sim.Stop());
+}
+
+TEST(MonitorEndToEnd, BadArgumentsAndConfigurationsExitWithTwo) {
+    const std::string dir = ScratchDir("config");
+    WriteFile(dir + "/no-rc.json", R"({"acSetting": [{"data_id": 11}]})");
+    WriteFile(dir + "/bad-address.json", R"({"address": 300, "rcSetting": {}})");
+    WriteFile(dir + "/not-json.json", "{ nope");
+    WriteFile(dir + "/bad-entry.json", R"({"acSetting": [7], "rcSetting": {}})");
+    for (const char* name : {"no-rc", "bad-address", "not-json", "bad-entry"}) {
+        EXPECT_EQ(2, Monitor(dir, {"--cycles", "1", "--config", dir + "/" + name + ".json"}).status)
+            << name;
+    }
+    EXPECT_EQ(2, Monitor(dir, {"--cycles", "x"}).status);
+    EXPECT_EQ(2, Monitor(dir, {"--bogus"}).status);
+    EXPECT_EQ(2, Monitor(dir, {"--query", "11"}).status);
+    EXPECT_EQ(1, Monitor(dir, {"--cycles", "1", "--plugin", dir + "/missing.so"}).status);
+    EXPECT_EQ(1, Monitor(dir, {"--cycles", "1", "--port", dir + "/no-such-port"}).status);
+}
+
+TEST(MonitorEndToEnd, SimulatorStopsCleanlyAndTheMonitorSeesTheLostLine) {
+    const std::string dir = ScratchDir("lost");
+    Process sim({kSim, "--pty"}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    Process monitor({kMonitor, "--fast", "--quiet", "--port", sim.FirstLine()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(0, sim.Stop());
+    EXPECT_EQ(1, monitor.Wait(10));
+}

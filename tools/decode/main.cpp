@@ -1,0 +1,125 @@
+// trm27k-decode: decodes data images into JSON with field names.
+//   trm27k-decode [--type T] HEX          an image as hex text
+//   trm27k-decode [--type T] --file FILE  an image file (raw bytes)
+//   trm27k-decode --history DB [--all]    the newest image of every device
+//                                          (every image with --all)
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "history_store.h"
+#include "image_decoder.h"
+
+namespace {
+struct Args {
+    int type = 0;
+    std::string hex, file, history;
+    bool all = false;
+};
+
+int Usage(const std::string& reason) {
+    std::fprintf(stderr, "trm27k-decode: %s\nusage: trm27k-decode [--type 5175|5176|5177] HEX | "
+                         "--file FILE | --history DB [--all]\n", reason.c_str());
+    return 2;
+}
+
+bool FromHex(const std::string& text, std::vector<uint8_t>& out) {
+    auto value = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == '\n') continue;
+        const int v = value(c);
+        if (v < 0) return false;
+        if (high < 0) { high = v; } else { out.push_back(static_cast<uint8_t>(high * 16 + v)); high = -1; }
+    }
+    return high < 0;
+}
+
+bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--all") { a.all = true; continue; }
+        if ((arg == "--type" || arg == "--file" || arg == "--history") && !hasValue) {
+            error = arg + " wants a value";
+            return false;
+        }
+        if (arg == "--type") { a.type = std::atoi(argv[++i]); continue; }
+        if (arg == "--file") { a.file = argv[++i]; continue; }
+        if (arg == "--history") { a.history = argv[++i]; continue; }
+        if (!arg.empty() && arg[0] == '-') { error = "unknown option " + arg; return false; }
+        a.hex += arg;
+    }
+    const int sources = !a.hex.empty() + !a.file.empty() + !a.history.empty();
+    if (sources != 1) error = "give exactly one image source";
+    return sources == 1;
+}
+
+void Print(const Json::Value& v) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    builder["precision"] = 7;  // the values are 32-bit floats
+    builder["emitUTF8"] = true;
+    std::cout << Json::writeString(builder, v) << "\n";
+}
+
+int DecodeOne(int type, const std::vector<uint8_t>& image, Json::Value& out) {
+    if (type == 0) type = decode::InferType(image.size());
+    if (type == 0) {
+        std::fprintf(stderr, "trm27k-decode: cannot tell the record type of %zu bytes; give --type\n", image.size());
+        return 1;
+    }
+    std::string error;
+    if (!decode::DecodeImage(type, image.data(), image.size(), out, error)) {
+        std::fprintf(stderr, "trm27k-decode: %s\n", error.c_str());
+        return 1;
+    }
+    out["type"] = type;
+    return 0;
+}
+
+int DecodeHistory(const Args& a) {
+    history::HistoryStore store;
+    std::string error;
+    if (!store.Open(a.history, error)) return Usage(error);
+    Json::Value rows(Json::arrayValue);
+    for (const auto& row : a.all ? store.AllImages() : store.LatestOfEach()) {
+        Json::Value v;
+        if (DecodeOne(row.recordType, row.image, v) != 0) continue;
+        v["time"] = row.time;
+        v["data_id"] = row.dataId;
+        v["device"] = row.device;
+        rows.append(v);
+    }
+    Print(rows);
+    return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    Args a;
+    std::string error;
+    if (!ParseArgs(argc, argv, a, error)) return Usage(error);
+    if (!a.history.empty()) return DecodeHistory(a);
+    std::vector<uint8_t> image;
+    if (!a.file.empty()) {
+        std::ifstream in(a.file, std::ios::binary);
+        if (!in) return Usage("cannot read " + a.file);
+        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else if (!FromHex(a.hex, image)) {
+        return Usage("the image is not hex text");
+    }
+    Json::Value out;
+    const int status = DecodeOne(a.type, image, out);
+    if (status == 0) Print(out);
+    return status;
+}

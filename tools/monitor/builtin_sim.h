@@ -1,0 +1,31 @@
+#pragma once
+// The monitor's built-in power system: the simulator on its own thread,
+// serving the master side of a pseudo-terminal pair whose slave side the
+// monitor opens as its serial line.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "serial_port.h"
+#include "simulator.h"
+
+namespace monitor {
+
+class BuiltinSimulator {
+public:
+    ~BuiltinSimulator() { Stop(); }
+    // Starts with the default scenario, or the one in `scenarioFile`; paced
+    // at 9600 baud when `pace`. `slavePath` is the line to open.
+    bool Start(const std::string& scenarioFile, bool pace, std::string& slavePath,
+               std::string& error);
+    void Stop();
+
+private:
+    tools::PtyPair pty_;
+    std::unique_ptr<sim::Simulator> sim_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace monitor

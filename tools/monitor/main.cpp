@@ -1,0 +1,34 @@
+// trm27k-monitor: the reference host. Loads the plug-in, configures the main
+// device, restores history and polls a TRM27K over a serial line, or the
+// built-in simulator on a pseudo-terminal when no port is given.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "monitor_app.h"
+#include "options.h"
+
+namespace {
+std::atomic<bool> g_stop{false};
+void OnSignal(int) { g_stop = true; }
+}  // namespace
+
+int main(int argc, char** argv) {
+    monitor::Options options;
+    std::string error;
+    if (!monitor::ParseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "trm27k-monitor: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(monitor::UsageText(), stdout);
+        return 0;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    monitor::MonitorApp app(options);
+    return app.Run(g_stop);
+}

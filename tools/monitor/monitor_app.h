@@ -1,0 +1,44 @@
+#pragma once
+// The monitor's run from start to stop. Exit status: 0 clean stop, 1 lost
+// line or plug-in failure, 2 bad arguments or configuration.
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+#include "builtin_sim.h"
+#include "event_log.h"
+#include "history_store.h"
+#include "monitor_controller.h"
+#include "options.h"
+#include "plugin_loader.h"
+
+namespace monitor {
+
+class MonitorApp {
+public:
+    explicit MonitorApp(const Options& options) : options_(options) {}
+    ~MonitorApp();
+    int Run(const std::atomic<bool>& stop);
+
+private:
+    int Fail(int status, const std::string& reason);
+    bool SetUpOutput();
+    void SetUpLogging();
+    bool ReadConfig(Json::Value& config);
+    int CreateDevice(const Json::Value& config);
+    void Restore();
+    void AnswerQueries();
+    int OpenLine(int& fd);
+    int Poll(int fd, const std::atomic<bool>& stop);
+
+    Options options_;
+    std::FILE* summary_ = nullptr;  // the original standard output
+    EventLog events_;
+    history::HistoryStore store_;
+    Plugin plugin_;  // before the devices: unloaded after they are gone
+    std::shared_ptr<MonitorController> controller_;
+    std::shared_ptr<SMDSPDevice> device_;
+    BuiltinSimulator simulator_;
+};
+
+}  // namespace monitor

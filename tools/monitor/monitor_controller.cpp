@@ -1,0 +1,133 @@
+#include "monitor_controller.h"
+
+#include <unistd.h>
+
+#include "PMBusProtocol.h"
+#include "SMDVDevice.h"
+
+namespace monitor {
+
+namespace {
+constexpr int kRectifierRecord = 5177;  // the last record of every poll cycle
+
+Json::Value DeviceJson(const SMDVDevice& device) {
+    Json::Value v(Json::objectValue);
+    v["data_id"] = device.DataId();
+    v["device"] = device.DeviceType();
+    return v;
+}
+}  // namespace
+
+Json::Value RuleJson(const rule_value& rule) {
+    Json::Value v(Json::objectValue);
+    v["level"] = rule.level;
+    v["key"] = rule.key;
+    v["code"] = rule.code;
+    v["name"] = rule.name;
+    v["detail"] = rule.detail;
+    v["active"] = rule.active != 0;
+    v["seq"] = rule.sequence;
+    return v;
+}
+
+MonitorController::MonitorController(EventLog& events, history::HistoryStore& store,
+                                     bool skipPauses)
+    : events_(events), store_(store), skipPauses_(skipPauses) {}
+
+void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
+                                      unsigned int length, bool) {
+    Json::Value v = DeviceJson(device);
+    v["type"] = type;
+    v["length"] = length;
+    v["image"] = HexText(data, length);
+    events_.Write("record", std::move(v));
+    {
+        std::lock_guard<std::mutex> lock(imagesMutex_);
+        latest_[{device.DataId(), type}].assign(data, data + length);
+    }
+    if (type == kRectifierRecord) cycleEnded_ = true;
+}
+
+void MonitorController::SaveHistory(SMDVDevice& device, const uint8_t* data, unsigned int length) {
+    history::ImageRow row;
+    row.time = LocalIsoTime();
+    row.dataId = device.DataId();
+    row.device = device.DeviceType();
+    row.recordType = history::RecordTypeOf(row.device);
+    row.image.assign(data, data + length);
+    store_.SaveImage(row);
+    Json::Value v = DeviceJson(device);
+    v["length"] = length;
+    events_.Write("history", std::move(v));
+}
+
+bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_value>& rules) {
+    std::vector<AlarmChange> changes;
+    {
+        std::lock_guard<std::mutex> lock(alarmsMutex_);
+        changes = alarms_.Apply(rules);
+    }
+    Json::Value batch = DeviceJson(device);
+    batch["changed"] = !changes.empty();
+    batch["rules"] = Json::Value(Json::arrayValue);
+    for (const rule_value& rule : rules) batch["rules"].append(RuleJson(rule));
+    events_.Write("rules", std::move(batch));
+    for (const AlarmChange& change : changes) {
+        const rule_value& r = *change.rule;
+        Json::Value v = DeviceJson(device);
+        v["state"] = change.raised ? "raised" : "cleared";
+        for (const char* field : {"level", "key", "code", "name", "detail"}) {
+            v[field] = RuleJson(r)[field];
+        }
+        events_.Write("alarm", v);
+        store_.SaveAlarm({LocalIsoTime(), device.DataId(), device.DeviceType(),
+                          v["state"].asString(), r.level, r.key, r.code, r.name, r.detail});
+    }
+    return !changes.empty();
+}
+
+void MonitorController::BatchPending(SMDVDevice& device) {
+    if (device.PendingRules().empty()) return;
+    auto rules = device.TakePendingRules();
+    std::shared_ptr<SMDVDevice> self = device.shared_from_this();
+    queue_.Post([this, self, rules = std::move(rules)] { BatchCheck(*self, rules); });
+}
+
+bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t cid2,
+                                    const uint8_t* info, int infoLength) {
+    lastSend_ = std::chrono::steady_clock::now();
+    const size_t infoBytes = infoLength > 0 && info != nullptr ? static_cast<size_t>(infoLength) : 0;
+    bytesSent_ += 18 + 2 * infoBytes;
+    Json::Value v(Json::objectValue);
+    v["step"] = device.Step();
+    v["cid1"] = cid1;
+    v["cid2"] = cid2;
+    v["info"] = HexText(info, infoBytes);
+    events_.Write("command", std::move(v));
+    return SMDController::SendCommand(device, cid1, cid2, info, infoLength);
+}
+
+void MonitorController::OnFrameError(PMBusProtocol&, const char* reason, const char* raw,
+                                     size_t length) {
+    Json::Value v(Json::objectValue);
+    v["reason"] = reason;
+    v["raw"] = std::string(raw, length);
+    events_.Write("frame_error", std::move(v));
+}
+
+void MonitorController::Pause(unsigned int microseconds) {
+    if (!skipPauses_) ::usleep(microseconds);
+}
+
+std::vector<rule_value> MonitorController::ActiveAlarms() {
+    std::lock_guard<std::mutex> lock(alarmsMutex_);
+    return alarms_.Active();
+}
+
+std::vector<uint8_t> MonitorController::LatestImage(unsigned int dataId, int type) {
+    std::lock_guard<std::mutex> lock(imagesMutex_);
+    auto it = latest_.find({dataId, type});
+    return it == latest_.end() ? std::vector<uint8_t>() : it->second;
+}
+
+}  // namespace monitor

@@ -1,0 +1,81 @@
+#include "poll_loop.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ttime.h"
+
+namespace monitor {
+
+using std::chrono::milliseconds;
+
+PollLoop::PollLoop(PMBusProtocol& device, int fd, MonitorController& controller,
+                   EventLog& events, const PollSettings& settings)
+    : device_(device), fd_(fd), controller_(controller), events_(events), settings_(settings) {}
+
+bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)>& onCycle) {
+    while (!stop && (settings_.cycles < 0 || stats_.cycles < settings_.cycles)) {
+        if (!device_.IsProcessing()) StartExchange();
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, device_.IsProcessing() ? 10 : 50);
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0) {
+            if ((p.revents & POLLIN) == 0) return false;  // hang-up or error without data
+            if (!ReadLine()) return false;
+            AfterReply(onCycle);
+        }
+        CheckTimeout();
+    }
+    return true;
+}
+
+// The main device decides whether to send; with a short gate it may send at once.
+void PollLoop::StartExchange() {
+    if (settings_.shortGate) {
+        device_.SetUpdateTime(host_local_now() - boost::posix_time::seconds(2));
+    }
+    if (device_.RefreshStatus()) bytesSinceSend_ = false;
+}
+
+bool PollLoop::ReadLine() {
+    const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+    if (n < 0) return errno == EINTR || errno == EAGAIN;
+    if (n == 0) return false;
+    stats_.bytesReceived += static_cast<uint64_t>(n);
+    lastByte_ = Clock::now();
+    bytesSinceSend_ = true;
+    device_.process(buffer_, static_cast<unsigned int>(n));
+    return true;
+}
+
+void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
+    controller_.BatchPending(device_);
+    if (!controller_.TakeCycleEnded()) return;
+    ++stats_.cycles;
+    if (settings_.markReady) device_.SetDataReady(true);
+    Json::Value v(Json::objectValue);
+    v["count"] = static_cast<Json::Int64>(stats_.cycles);
+    events_.Write("cycle", std::move(v));
+    if (onCycle) onCycle(stats_.cycles);
+}
+
+// A reply that does not start within the first-byte timeout, or stops for
+// longer than the gap timeout, ends the exchange; the poll goes on.
+void PollLoop::CheckTimeout() {
+    if (!device_.IsProcessing()) return;
+    const auto now = Clock::now();
+    const bool late = bytesSinceSend_ && lastByte_ > controller_.LastSend()
+                          ? now - lastByte_ > milliseconds(settings_.gapMs)
+                          : now - controller_.LastSend() > milliseconds(settings_.firstByteMs);
+    if (!late) return;
+    ++stats_.timeouts;
+    Json::Value v(Json::objectValue);
+    v["step"] = device_.Step();
+    events_.Write("timeout", std::move(v));
+    device_.process_error();
+    bytesSinceSend_ = false;
+}
+
+}  // namespace monitor

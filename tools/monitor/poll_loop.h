@@ -1,0 +1,55 @@
+#pragma once
+// Drives the main device over the line: starts exchanges through
+// RefreshStatus, hands received bytes to the protocol base, ends exchanges
+// whose reply does not come in time, and reports each completed cycle.
+#include <atomic>
+#include <chrono>
+#include <functional>
+
+#include "PMBusProtocol.h"
+#include "event_log.h"
+#include "monitor_controller.h"
+
+namespace monitor {
+
+struct PollSettings {
+    int firstByteMs = 1000;
+    int gapMs = 100;
+    bool shortGate = false;   // no 2-second wait between exchanges (tests, soak)
+    bool markReady = true;    // the main device counts as ready after its first cycle
+    long cycles = -1;         // stop after this many cycles; -1: never
+};
+
+struct PollStats {
+    long cycles = 0;
+    long timeouts = 0;
+    uint64_t bytesReceived = 0;
+};
+
+class PollLoop {
+public:
+    PollLoop(PMBusProtocol& device, int fd, MonitorController& controller, EventLog& events,
+             const PollSettings& settings);
+    // Runs until `stop`, the cycle count, or a lost line (returns false then).
+    bool Run(const std::atomic<bool>& stop, const std::function<void(long cycle)>& onCycle);
+    const PollStats& Stats() const { return stats_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    void StartExchange();
+    bool ReadLine();
+    void CheckTimeout();
+    void AfterReply(const std::function<void(long)>& onCycle);
+
+    PMBusProtocol& device_;
+    int fd_;
+    MonitorController& controller_;
+    EventLog& events_;
+    PollSettings settings_;
+    PollStats stats_;
+    Clock::time_point lastByte_{};
+    bool bytesSinceSend_ = false;
+    uint8_t buffer_[512];
+};
+
+}  // namespace monitor

@@ -1,0 +1,46 @@
+#include "work_queue.h"
+
+namespace monitor {
+
+WorkQueue::WorkQueue() : thread_([this] { Run(); }) {}
+
+WorkQueue::~WorkQueue() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void WorkQueue::Post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.push_back(std::move(work));
+    }
+    wake_.notify_one();
+}
+
+void WorkQueue::Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return items_.empty() && !busy_; });
+}
+
+void WorkQueue::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || !items_.empty(); });
+        if (items_.empty()) return;  // stopping, and nothing left to run
+        std::function<void()> work = std::move(items_.front());
+        items_.pop_front();
+        busy_ = true;
+        lock.unlock();
+        work();
+        work = nullptr;  // release what the item holds before reporting idle
+        lock.lock();
+        busy_ = false;
+        if (items_.empty()) idle_.notify_all();
+    }
+}
+
+}  // namespace monitor

@@ -1,0 +1,28 @@
+#pragma once
+// The command line of trm27k-sim.
+#include <string>
+
+#include "faults.h"
+
+namespace sim {
+
+struct SimOptions {
+    bool pty = false;          // --pty: serve a new pseudo-terminal pair
+    std::string port;          // --port PATH: serve a serial line
+    std::string scenarioFile;  // --scenario FILE
+    bool pace = false;         // --pace: replies at the 9600-baud byte rate
+    FaultPlan faults;          // --seed and the fault options, percentages as 0 to 1
+    std::string statsFile;     // --stats FILE: counters as JSON on exit
+    bool help = false;
+};
+
+constexpr int kLineBaud = 9600;
+
+// Parses argv[1..argc-1]. False with a one-line reason for an unknown option,
+// a missing or malformed value, or neither (or both) of --pty and --port.
+bool ParseSimOptions(int argc, const char* const argv[], SimOptions& out, std::string& error);
+
+// The --help text.
+const char* SimUsage();
+
+}  // namespace sim
