@@ -2,7 +2,7 @@
 # configures and builds by itself.
 JOBS ?= 2
 
-.PHONY: demo test test-asan test-armhf build deps deps-armhf clean
+.PHONY: soak bench demo test test-asan test-armhf build deps deps-armhf clean
 
 # The monitor against its built-in simulator, paced at 9600 baud, for a few cycles.
 demo: build
@@ -25,6 +25,12 @@ test-armhf: deps-armhf
 	cmake --build --preset armhf -j $(JOBS)
 	ctest --preset armhf
 
+# Benchmarks, instructions per cycle and the end-to-end line ratio (docs/performance.md).
+bench: deps
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j $(JOBS) --target trm27k-bench trm27k-cycles trm27k-monitor trm27k-sim
+	bash bench/run_all.sh build/bench
+
 deps:
 	bash scripts/install-deps.sh
 
@@ -33,3 +39,8 @@ deps-armhf:
 
 clean:
 	rm -rf build
+
+# The monitor against the simulator with fault injection (CYCLES=500 by default).
+CYCLES ?= 500
+soak: build
+	bash scripts/soak.sh $(CYCLES)

@@ -19,6 +19,15 @@ public:
 };
 
 using ProviderList = std::vector<std::shared_ptr<Provider>>;
-// The one symbol a plug-in exports.
+// The one symbol a plug-in exports. C linkage lets the host find it by its
+// plain name; host and plug-in are both C++ built against this header, so the
+// C++ return type is safe and clang's warning about it does not apply here.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wreturn-type-c-linkage"
+#endif
 extern "C" ProviderList get_providers();
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 using GetProvidersFn = ProviderList (*)();

@@ -18,7 +18,7 @@ TEST(AlarmTracker, FirstSightRaisesOnlyActiveRules) {
     monitor::AlarmTracker t;
     const auto changes = t.Apply({Rule("AC_0", "d1", false), Rule("AC_6", "d1", true)});
     ASSERT_EQ(1u, changes.size());
-    EXPECT_EQ("AC_6", changes[0].rule->key);
+    EXPECT_EQ("AC_6", changes[0].rule.key);
     EXPECT_TRUE(changes[0].raised);
     EXPECT_EQ(1u, t.Active().size());
 }
@@ -29,7 +29,7 @@ TEST(AlarmTracker, RulesSharingAKeyAreToldApartByDetailAndDevice) {
     const auto changes = t.Apply({Rule("DC_3", "直流1", true), Rule("DC_3", "直流2", true),
                                   Rule("DC_3", "直流2", false, 22)});
     ASSERT_EQ(1u, changes.size());
-    EXPECT_EQ("直流1", changes[0].rule->detail);
+    EXPECT_EQ("直流1", changes[0].rule.detail);
     EXPECT_EQ(2u, t.Active().size());
 }
 

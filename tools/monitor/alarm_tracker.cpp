@@ -8,7 +8,7 @@ std::vector<AlarmChange> AlarmTracker::Apply(const std::vector<rule_value>& rule
         Key key{rule.data_id, rule.key, rule.detail};
         auto it = state_.find(key);
         const bool wasActive = it != state_.end() && it->second.active != 0;
-        if (wasActive != (rule.active != 0)) changes.push_back({&rule, rule.active != 0});
+        if (wasActive != (rule.active != 0)) changes.push_back({rule, rule.active != 0});
         if (it == state_.end()) {
             state_.emplace(std::move(key), rule);
         } else {

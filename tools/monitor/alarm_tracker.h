@@ -12,7 +12,7 @@
 namespace monitor {
 
 struct AlarmChange {
-    const rule_value* rule;
+    rule_value rule;  // the rule as the batch gave it
     bool raised;  // false: cleared
 };
 

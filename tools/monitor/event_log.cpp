@@ -1,5 +1,6 @@
 #include "event_log.h"
 
+#include <chrono>
 #include <ctime>
 #include <sstream>
 
@@ -72,6 +73,7 @@ void EventLog::Write(const char* event, Json::Value fields) {
     Json::Value line(Json::objectValue);
     line["event"] = event;
     line["time"] = LocalIsoTime();
+    line["t_ms"] = static_cast<Json::Int64>(MonotonicMs());
     for (const auto& name : fields.getMemberNames()) line[name] = fields[name];
     MakeValidUtf8(line);
     std::ostringstream text;
@@ -81,6 +83,12 @@ void EventLog::Write(const char* event, Json::Value fields) {
     const std::string out = text.str();
     std::fwrite(out.data(), 1, out.size(), file_);
     std::fflush(file_);
+}
+
+int64_t MonotonicMs() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start).count();
 }
 
 std::string LocalIsoTime() {

@@ -1,7 +1,7 @@
 #pragma once
 // The monitor's event file: JSON Lines, one object per line, each with
-// "event" and "time" (local time, ISO 8601, seconds), in the order things
-// happen. Written from the poll thread and the threshold worker alike.
+// "event", "time" (local time, ISO 8601, seconds) and "t_ms" (monotonic
+// milliseconds), in the order things happen. Written from the poll thread and the threshold worker alike.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -31,6 +31,9 @@ private:
     std::unique_ptr<Json::StreamWriter> writer_;
 };
 
+// Milliseconds on a monotonic clock since the first call: the "t_ms" of
+// every event, for measuring cycles finer than the one-second "time".
+int64_t MonotonicMs();
 // Local time now as "2026-12-08T16:05:09".
 std::string LocalIsoTime();
 // Bytes as uppercase hex text.

@@ -73,7 +73,7 @@ bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_va
     for (const rule_value& rule : rules) batch["rules"].append(RuleJson(rule));
     events_.Write("rules", std::move(batch));
     for (const AlarmChange& change : changes) {
-        const rule_value& r = *change.rule;
+        const rule_value& r = change.rule;
         Json::Value v = DeviceJson(device);
         v["state"] = change.raised ? "raised" : "cleared";
         for (const char* field : {"level", "key", "code", "name", "detail"}) {

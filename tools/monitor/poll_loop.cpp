@@ -4,12 +4,25 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "ttime.h"
 
 namespace monitor {
 
 using std::chrono::milliseconds;
+
+namespace {
+// Resident memory of this process, from /proc (0 where there is none).
+long ResidentKb() {
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return 0;
+    long pages = 0, resident = 0;
+    const bool read = std::fscanf(f, "%ld %ld", &pages, &resident) == 2;
+    std::fclose(f);
+    return read ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+}  // namespace
 
 PollLoop::PollLoop(PMBusProtocol& device, int fd, MonitorController& controller,
                    EventLog& events, const PollSettings& settings)
@@ -57,6 +70,7 @@ void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
     if (settings_.markReady) device_.SetDataReady(true);
     Json::Value v(Json::objectValue);
     v["count"] = static_cast<Json::Int64>(stats_.cycles);
+    v["rss_kb"] = static_cast<Json::Int64>(ResidentKb());
     events_.Write("cycle", std::move(v));
     if (onCycle) onCycle(stats_.cycles);
 }
