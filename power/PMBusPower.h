@@ -71,6 +71,7 @@ private:
     bool OnAcStatus(const Reply& r);
     bool OnAcAlarms(const Reply& r);
     bool OnRectifier(const Reply& r, int (RC::*parse)(const uint8_t*, int), const char* overflow);
+    bool DcCountMatches(const Reply& r);
     bool OnDcAnalog(const Reply& r);
     bool OnDcAlarms(const Reply& r);
     bool OnAcParameters(const Reply& r);

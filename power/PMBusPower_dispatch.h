@@ -111,17 +111,24 @@ bool PMBusPower<AC, DC, RC>::OnRectifier(const Reply& r, int (RC::*parse)(const 
     return SendNext(step_);
 }
 
+// The unit count of a DC reply (INFO[1]) against the DC children; a mismatch
+// is logged and the reply refused.
+template <class AC, class DC, class RC>
+bool PMBusPower<AC, DC, RC>::DcCountMatches(const Reply& r) {
+    const unsigned int configured = static_cast<unsigned int>(dcDevices_.size());
+    const unsigned int announced = r.info[1];
+    if (announced == configured) return true;
+    InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}",
+            DataId(), announced, configured);
+    return false;
+}
+
 template <class AC, class DC, class RC>
 bool PMBusPower<AC, DC, RC>::OnDcAnalog(const Reply& r) {
     if (r.cid1 != 0x42 || r.length < 2) return true;
     const uint8_t dcFlag = r.info[0];
-    const unsigned int configured = static_cast<unsigned int>(dcDevices_.size());
+    if (!DcCountMatches(r)) return true;
     const unsigned int announced = r.info[1];
-    if (announced != configured) {
-        InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}",
-                DataId(), announced, configured);
-        return true;
-    }
     // With more than three screens the count byte belongs to the first block.
     const int reached = Dispatch(dcDevices_, &DC::parse42_41, r, announced > 3 ? 1 : 2);
     if (reached < 0) return true;
@@ -133,14 +140,7 @@ bool PMBusPower<AC, DC, RC>::OnDcAnalog(const Reply& r) {
 
 template <class AC, class DC, class RC>
 bool PMBusPower<AC, DC, RC>::OnDcAlarms(const Reply& r) {
-    if (r.cid1 != 0x42 || r.length < 2) return true;
-    const unsigned int configured = static_cast<unsigned int>(dcDevices_.size());
-    const unsigned int announced = r.info[1];
-    if (announced != configured) {
-        InfoLog("PMBusPower:ProcotolError {} read dc_number is {}, configured dc_number is {}",
-                DataId(), announced, configured);
-        return true;
-    }
+    if (r.cid1 != 0x42 || r.length < 2 || !DcCountMatches(r)) return true;
     const int reached = Dispatch(dcDevices_, &DC::parse42_44, r, 2);
     if (reached < 0) return true;
     if (reached > r.length) {
