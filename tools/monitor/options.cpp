@@ -7,10 +7,11 @@
 namespace monitor {
 
 namespace {
-bool ToLong(const char* text, long low, long high, long& out) {
+// Whole decimal text in [low, high]; 64-bit, so the same on 32-bit ARM.
+bool ToLong(const char* text, long long low, long long high, long long& out) {
     char* end = nullptr;
     errno = 0;
-    const long v = std::strtol(text, &end, 10);
+    const long long v = std::strtoll(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
     out = v;
     return true;
@@ -19,8 +20,8 @@ bool ToLong(const char* text, long low, long high, long& out) {
 bool ParseQuery(const std::string& text, Query& out) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
-    long id = 0;
-    if (!ToLong(text.substr(0, colon).c_str(), 0, 0xFFFFFFFFL, id)) return false;
+    long long id = 0;
+    if (!ToLong(text.substr(0, colon).c_str(), 0, 0xFFFFFFFFLL, id)) return false;
     out.dataId = static_cast<unsigned int>(id);
     out.key = text.substr(colon + 1);
     return true;
@@ -39,8 +40,8 @@ constexpr TextOption kTextOptions[] = {
 };
 
 bool ParseNumber(const std::string& name, const char* value, Options& out) {
-    long v = 0;
-    if (name == "--cycles" && ToLong(value, 0, 1L << 40, v)) {
+    long long v = 0;
+    if (name == "--cycles" && ToLong(value, 0, 1LL << 40, v)) {
         out.cycles = v;
     } else if (name == "--timeout-first" && ToLong(value, 1, 600000, v)) {
         out.firstByteMs = static_cast<int>(v);

@@ -19,7 +19,7 @@ struct Options {
     std::string pluginStdout = "-";  // "-": standard error
     std::string logLevel = "info";
     std::string simScenario;     // scenario file of the built-in simulator
-    long cycles = -1;            // -1: until SIGINT or SIGTERM
+    long long cycles = -1;       // -1: until SIGINT or SIGTERM
     std::vector<Query> queries;
     int firstByteMs = 1000;      // reply timeout before the first byte
     int gapMs = 100;             // reply timeout between two bytes

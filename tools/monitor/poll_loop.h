@@ -17,7 +17,7 @@ struct PollSettings {
     int gapMs = 100;
     bool shortGate = false;   // no 2-second wait between exchanges (tests, soak)
     bool markReady = true;    // the main device counts as ready after its first cycle
-    long cycles = -1;         // stop after this many cycles; -1: never
+    long long cycles = -1;    // stop after this many cycles; -1: never
 };
 
 struct PollStats {
