@@ -8,8 +8,9 @@
 bool SMDController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t cid2,
                                 const uint8_t* info, int infoLength) {
     if (!transport_ || infoLength < 0) return false;
-    std::string frame;
-    frame.reserve(18 + 2 * static_cast<size_t>(infoLength));
+    // Reused from command to command; one per thread, since devices on
+    // different threads may share this controller.
+    thread_local std::string frame;
     host::EncodeFrame(device.Version(), device.Address(), cid1, cid2, info,
                       static_cast<size_t>(infoLength), frame);
     return transport_->Write(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
