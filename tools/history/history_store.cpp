@@ -58,7 +58,10 @@ bool HistoryStore::Open(const std::string& path, std::string& error) {
         return false;
     }
     sqlite3_busy_timeout(db_, 2000);
-    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", error)) return false;
+    // A small page cache: the history is written, rarely read, on a small board.
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", error)) {
+        return false;
+    }
     if (!Exec(kSchema, error)) return false;
     const bool prepared =
         sqlite3_prepare_v2(db_,

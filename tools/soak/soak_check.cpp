@@ -24,7 +24,7 @@
 namespace {
 struct Args {
     std::string events, history, faultFreeEvents;
-    double faultFreeMs = 0, timeoutMs = 0, rssGrowthKb = 2048;
+    double faultFreeMs = 0, timeoutMs = 0, rssGrowthKb = 1024;
 };
 
 std::vector<Json::Value> ReadEvents(const std::string& path);
