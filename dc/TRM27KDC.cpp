@@ -1,5 +1,6 @@
 #include "TRM27KDC.h"
 
+#include "RuleTexts.h"
 #include "dc_alarm_catalogue.h"
 
 template class PMBusPowerDC<tele_c_trm27k_dc, 5176>;
@@ -24,8 +25,10 @@ TRM27KDC::~TRM27KDC() = default;
 
 void TRM27KDC::DoImpCheckAlert() {
     if (tele.alert_p_count != tele_c_trm27k_dc::ALERT_P_SIZE()) return;
-    for (const auto& row : dc::kCatalogue) {
-        CheckThresholdBool(dc::kCatalogueLevel, row.key, row.code, row.name, row.detail,
-                           tele.alert_p[row.byte] == row.value, ruleSeq_++);
+    const auto& texts = child::RuleTextsOf<dc::kCatalogue>();
+    for (size_t i = 0; i < dc::kCatalogue.size(); ++i) {
+        const dc::CatalogueRow& row = dc::kCatalogue[i];
+        CheckThresholdBool(dc::kCatalogueLevel, texts[i].key, texts[i].code, texts[i].name,
+                           texts[i].detail, tele.alert_p[row.byte] == row.value, ruleSeq_++);
     }
 }
