@@ -16,7 +16,10 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 jobs="${FUZZ_JOBS:-2}"
 build=build/fuzz
-case "$seconds" in ''|*[!0-9]*) echo "fuzz: SECONDS_PER_TARGET must be a whole number" >&2; exit 2 ;; esac
+if [[ ! "$seconds" =~ ^[0-9]+$ ]]; then
+    echo "fuzz: SECONDS_PER_TARGET must be a whole number" >&2
+    exit 2
+fi
 
 bash scripts/install-deps.sh --fuzz
 cmake --preset fuzz >/dev/null
@@ -40,6 +43,12 @@ run_target() {
         "$build/corpus/$t" "$seeds/$t" >"$build/logs/$t.log" 2>&1
 }
 
+# The first line of the log that says what went wrong.
+first_report() {
+    local pattern='^==[0-9]+==ERROR|deadly signal|fuzz check failed|differs from|runtime error'
+    grep -m1 -E "$pattern|ERROR: libFuzzer" "$1" || echo 'see the log'
+}
+
 # One line per target from its log.
 report_target() {
     local t="$1" status="$2" log="$build/logs/$1.log"
@@ -50,7 +59,7 @@ report_target() {
     corpus=$(find "$build/corpus/$t" -type f | wc -l)
     outcome="ok"
     if [[ "$status" != 0 ]]; then
-        outcome="FINDING (exit $status): $(grep -m1 -E '^==[0-9]+==ERROR|deadly signal|fuzz check failed|differs from|runtime error|ERROR: libFuzzer' "$log" || echo 'see log')"
+        outcome="FINDING (exit $status): $(first_report "$log")"
         outcome+=" input: $(ls "$build/findings/$t" | head -1)"
     fi
     printf '%-22s %12s execs %8s/s  cov %5s  corpus %5s  %s\n' \
@@ -66,7 +75,9 @@ start_target() {
     pid_of[$t]=$!
 }
 
-echo "fuzz: running each target for ${FUZZ_RUNS:+$FUZZ_RUNS runs}${FUZZ_RUNS:-$seconds s}, $jobs at once"
+bound_text="${seconds} s"
+[[ -n "${FUZZ_RUNS:-}" ]] && bound_text="${FUZZ_RUNS} runs"
+echo "fuzz: running each target for $bound_text, $jobs at once"
 running=0
 for t in $targets; do
     if (( running >= jobs )); then
