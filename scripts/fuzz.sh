@@ -3,7 +3,8 @@
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]      (default 30)
 # Environment:
 #   FUZZ_JOBS     targets run at once (default 2)
-#   FUZZ_TARGETS  the targets to run, separated by blanks (default: all)
+#   FUZZ_TARGETS  the targets to run, separated by blanks (default: all); an entry
+#                 TARGET:RUNS bounds that target by its own count of executions
 #   FUZZ_RUNS     executions per target; when set it bounds each run instead of the time
 # Each target starts from the generated seeds and from what earlier runs kept
 # in build/fuzz/corpus/<target>; its log is build/fuzz/logs/<target>.log and
@@ -25,18 +26,23 @@ bash scripts/install-deps.sh --fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 
-seeds="$build/seeds"
-rm -rf "$seeds"
-"$build/fuzz/trm27k-fuzz-seeds" "$seeds" >/dev/null  # its summary is on stderr
 mkdir -p "$build/corpus" "$build/logs" "$build/findings"
+# Seeds and outcomes are this run's own, so two runs on different targets may
+# share the build.
+seeds=$(mktemp -d "$build/seeds.XXXXXX")
+status_file=$(mktemp "$build/logs/status.XXXXXX")
+trap 'rm -rf "$seeds" "$status_file"' EXIT
+"$build/fuzz/trm27k-fuzz-seeds" "$seeds" >/dev/null  # its summary is on stderr
 
 targets="${FUZZ_TARGETS:-$(cat "$build/fuzz/fuzzers.txt")}"
 
-# Runs one target; its log keeps libFuzzer's output and final statistics.
+# Runs one target (TARGET or TARGET:RUNS); its log keeps libFuzzer's output
+# and final statistics.
 run_target() {
-    local t="$1"
+    local t="${1%%:*}" runs="${FUZZ_RUNS:-}"
+    [[ "$1" == *:* ]] && runs="${1#*:}"
     local bound="-max_total_time=$seconds"
-    [[ -n "${FUZZ_RUNS:-}" ]] && bound="-runs=$FUZZ_RUNS"
+    [[ -n "$runs" ]] && bound="-runs=$runs"
     mkdir -p "$build/corpus/$t" "$build/findings/$t"
     "$build/fuzz/$t" "$bound" -print_final_stats=1 -timeout=10 \
         -rss_limit_mb=2048 -artifact_prefix="$build/findings/$t/" \
@@ -66,18 +72,14 @@ report_target() {
         "$t" "${runs:-?}" "${speed:-?}" "${cov:-?}" "$corpus" "$outcome"
 }
 
-declare -A pid_of=()
-status_file="$build/logs/status"
-: >"$status_file"
 start_target() {
-    local t="$1"
-    ( if run_target "$t"; then echo "$t 0"; else echo "$t $?"; fi >>"$status_file" ) &
-    pid_of[$t]=$!
+    local t="${1%%:*}"
+    ( if run_target "$1"; then echo "$t 0"; else echo "$t $?"; fi >>"$status_file" ) &
 }
 
 bound_text="${seconds} s"
 [[ -n "${FUZZ_RUNS:-}" ]] && bound_text="${FUZZ_RUNS} runs"
-echo "fuzz: running each target for $bound_text, $jobs at once"
+echo "fuzz: running each target for $bound_text (or the runs its entry gives), $jobs at once"
 running=0
 for t in $targets; do
     if (( running >= jobs )); then
@@ -90,7 +92,8 @@ done
 wait || true
 
 failed=0
-for t in $targets; do
+for entry in $targets; do
+    t="${entry%%:*}"
     status=$(awk -v t="$t" '$1 == t {print $2}' "$status_file")
     report_target "$t" "${status:-1}"
     [[ "${status:-1}" == 0 ]] || failed=1
