@@ -36,10 +36,14 @@ trap 'rm -rf "$seeds" "$status_file"' EXIT
 
 targets="${FUZZ_TARGETS:-$(cat "$build/fuzz/fuzzers.txt")}"
 
+# The target an entry names (an entry is TARGET or TARGET:RUNS).
+target_name() { echo "${1%%:*}"; }
+
 # Runs one target (TARGET or TARGET:RUNS); its log keeps libFuzzer's output
 # and final statistics.
 run_target() {
-    local t="${1%%:*}" runs="${FUZZ_RUNS:-}"
+    local t runs="${FUZZ_RUNS:-}"
+    t=$(target_name "$1")
     [[ "$1" == *:* ]] && runs="${1#*:}"
     local bound="-max_total_time=$seconds"
     [[ -n "$runs" ]] && bound="-runs=$runs"
@@ -73,7 +77,8 @@ report_target() {
 }
 
 start_target() {
-    local t="${1%%:*}"
+    local t
+    t=$(target_name "$1")
     ( if run_target "$1"; then echo "$t 0"; else echo "$t $?"; fi >>"$status_file" ) &
 }
 
@@ -93,7 +98,7 @@ wait || true
 
 failed=0
 for entry in $targets; do
-    t="${entry%%:*}"
+    t=$(target_name "$entry")
     status=$(awk -v t="$t" '$1 == t {print $2}' "$status_file")
     report_target "$t" "${status:-1}"
     [[ "${status:-1}" == 0 ]] || failed=1
