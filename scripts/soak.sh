@@ -24,12 +24,16 @@ coproc SIM { exec "$sim" --pty --seed 20261208 --drop 12 --corrupt 5 --truncate 
 sim_pid=$SIM_PID
 read -r pty <&"${SIM[0]}"
 status=0
-"$monitor" --fast --quiet --port "$pty" --cycles "$cycles" --timeout-first "$timeout_ms" \
+# A poll that hangs outright never reaches its cycle count: a generous bound
+# (a cycle under faults takes well under a second) turns that into a failure.
+limit=$((cycles + 60))
+timeout "$limit" "$monitor" --fast --quiet --port "$pty" --cycles "$cycles" --timeout-first "$timeout_ms" \
   --timeout-gap "$timeout_ms" --events "$dir/soak.jsonl" --history "$dir/soak.db" \
   --plugin-stdout /dev/null 2>"$dir/monitor.err" || status=$?
 kill -TERM "$sim_pid"
 wait "$sim_pid" || true
 echo "monitor exit status:         $status (crash: $([[ $status -ge 128 ]] && echo yes || echo no))"
+[[ $status -ne 124 ]] || { echo "soak: FAIL (no end after $limit s: the poll hung)"; exit 1; }
 echo "simulator faults applied:    $(cat "$dir/sim-stats.json" 2>/dev/null || echo '?')"
 [[ $status -eq 0 ]] || { echo "soak: FAIL (monitor did not stop cleanly)"; exit 1; }
 "$check" --events "$dir/soak.jsonl" --history "$dir/soak.db" \

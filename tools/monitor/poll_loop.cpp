@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -32,7 +33,7 @@ bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)
     while (!stop && (settings_.cycles < 0 || stats_.cycles < settings_.cycles)) {
         if (!device_.IsProcessing()) StartExchange();
         pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, device_.IsProcessing() ? 10 : 50);
+        const int ready = ::poll(&p, 1, WaitMs());
         if (ready < 0 && errno != EINTR) return false;
         if (ready > 0) {
             if ((p.revents & POLLIN) == 0) return false;  // hang-up or error without data
@@ -75,18 +76,35 @@ void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
     if (onCycle) onCycle(stats_.cycles);
 }
 
-// A reply that does not start within the first-byte timeout, or stops for
-// longer than the gap timeout, ends the exchange; the poll goes on.
+// How long the next wait on the line may last: up to the reply's deadline
+// while an exchange is open, so a timeout ends it on time and not a poll
+// period later.
+int PollLoop::WaitMs() const {
+    constexpr int kIdleMs = 50;
+    if (!device_.IsProcessing()) return kIdleMs;
+    const auto left = std::chrono::ceil<milliseconds>(ReplyDeadline() - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, kIdleMs));
+}
+
+// A reply must start within the first-byte timeout of its command and may
+// not stop for longer than the gap timeout.
+PollLoop::Clock::time_point PollLoop::ReplyDeadline() const {
+    const Clock::time_point sent = controller_.LastSend();
+    return bytesSinceSend_ && lastByte_ > sent ? lastByte_ + milliseconds(settings_.gapMs)
+                                               : sent + milliseconds(settings_.firstByteMs);
+}
+
+// A reply that does not come in time ends the exchange; the poll goes on.
+// The event tells how long the exchange waited, so a reader can tell time
+// lost to the line from time the poll itself took.
 void PollLoop::CheckTimeout() {
     if (!device_.IsProcessing()) return;
     const auto now = Clock::now();
-    const bool late = bytesSinceSend_ && lastByte_ > controller_.LastSend()
-                          ? now - lastByte_ > milliseconds(settings_.gapMs)
-                          : now - controller_.LastSend() > milliseconds(settings_.firstByteMs);
-    if (!late) return;
+    if (now < ReplyDeadline()) return;
     ++stats_.timeouts;
     Json::Value v(Json::objectValue);
     v["step"] = device_.Step();
+    v["waited_ms"] = std::chrono::duration<double, std::milli>(now - controller_.LastSend()).count();
     events_.Write("timeout", std::move(v));
     device_.process_error();
     bytesSinceSend_ = false;

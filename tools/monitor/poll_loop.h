@@ -38,6 +38,8 @@ private:
     using Clock = std::chrono::steady_clock;
     void StartExchange();
     bool ReadLine();
+    int WaitMs() const;
+    Clock::time_point ReplyDeadline() const;
     void CheckTimeout();
     void AfterReply(const std::function<void(long)>& onCycle);
 
