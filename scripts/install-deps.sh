@@ -18,7 +18,7 @@ done
 
 native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time-dev
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
-        libfmt-dev libsqlite3-dev valgrind)
+        libfmt-dev libsqlite3-dev libcli11-dev valgrind)
 armhf=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user
        libjsoncpp-dev:armhf libboost-dev:armhf libboost-date-time-dev:armhf
        libboost-thread-dev:armhf libgtest-dev:armhf libgmock-dev:armhf

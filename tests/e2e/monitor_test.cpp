@@ -141,11 +141,29 @@ TEST(MonitorEndToEnd, BadArgumentsAndConfigurationsExitWithTwo) {
         EXPECT_EQ(2, Monitor(dir, {"--cycles", "1", "--config", dir + "/" + name + ".json"}).status)
             << name;
     }
+    WriteFile(dir + "/bad-scenario.json", R"({"ac": 3})");
+    // Refused before anything is opened: no event file is left behind.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--config", dir + "/missing.json"}, {"--port", ""},
+          {"--sim-scenario", dir + "/bad-scenario.json"},
+          {"--port", "/dev/null", "--sim-scenario", dir + "/bad-scenario.json"},
+          {"--history", dir + "/events.jsonl"}}) {
+        std::vector<std::string> withCycles = args;
+        withCycles.insert(withCycles.end(), {"--cycles", "1"});
+        EXPECT_EQ(2, Monitor(dir, withCycles).status) << args[0] << " " << args[1];
+    }
     EXPECT_EQ(2, Monitor(dir, {"--cycles", "x"}).status);
     EXPECT_EQ(2, Monitor(dir, {"--bogus"}).status);
     EXPECT_EQ(2, Monitor(dir, {"--query", "11"}).status);
     EXPECT_EQ(1, Monitor(dir, {"--cycles", "1", "--plugin", dir + "/missing.so"}).status);
     EXPECT_EQ(1, Monitor(dir, {"--cycles", "1", "--port", dir + "/no-such-port"}).status);
+}
+
+// --quiet drops the per-cycle summary, never the answers that were asked for.
+TEST(MonitorEndToEnd, QuietStillAnswersQueries) {
+    Process p({kMonitor, "--quiet", "--cycles", "0", "--query", "21:v"}, true);
+    EXPECT_EQ("  21:v = 数据未就绪", p.FirstLine());
+    EXPECT_EQ(0, p.Wait(30));
 }
 
 TEST(MonitorEndToEnd, SimulatorStopsCleanlyAndTheMonitorSeesTheLostLine) {

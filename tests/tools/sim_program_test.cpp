@@ -163,8 +163,8 @@ TEST(SimProgram, BadArgumentsAndScenariosExitWith2AndOneLine) {
     const std::string badScenario = testing::TempDir() + "sim-program-bad.json";
     WriteFile(badScenario, R"({"ac": 1})");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--pty", "--drop", "200"}, "trm27k-sim: '200' is not a percentage from 0 to 100"},
-        {{"--bogus"}, "trm27k-sim: unknown option '--bogus' (see --help)"},
+        {{"--pty", "--drop", "200"}, "trm27k-sim: --drop: '200' is not a percentage from 0 to 100"},
+        {{"--bogus"}, "trm27k-sim: The following argument was not expected: --bogus"},
         {{"--pty", "--scenario", badScenario},
          "trm27k-sim: " + badScenario + ": ac: expected an array or an object of index keys"},
     };
@@ -182,6 +182,6 @@ TEST(SimProgram, HelpGoesToStandardOutput) {
     Program program({"--help"});
     const std::string first = Program::Line(program.out, 3000);
     REQUIRE_PROGRAM(program, first);
-    EXPECT_EQ("Usage: trm27k-sim (--pty | --port PATH) [options]", first);
+    EXPECT_EQ("Simulates a TRM27K power system on a serial line.", first);
     EXPECT_EQ(0, program.Wait(3000));
 }

@@ -11,20 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "history_store.h"
 #include "image_decoder.h"
 
 namespace {
 struct Args {
     int type = 0;
+    std::vector<std::string> hexParts;
     std::string hex, file, history;
     bool all = false;
 };
 
-int Usage(const std::string& reason) {
-    std::fprintf(stderr, "trm27k-decode: %s\nusage: trm27k-decode [--type 5175|5176|5177] HEX | "
-                         "--file FILE | --history DB [--all]\n", reason.c_str());
-    return 2;
+int Fail(int status, const std::string& reason) {
+    std::fprintf(stderr, "trm27k-decode: %s\n", reason.c_str());
+    return status;
 }
 
 bool FromHex(const std::string& text, std::vector<uint8_t>& out) {
@@ -44,24 +45,24 @@ bool FromHex(const std::string& text, std::vector<uint8_t>& out) {
     return high < 0;
 }
 
-bool ParseArgs(int argc, char** argv, Args& a, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--all") { a.all = true; continue; }
-        if ((arg == "--type" || arg == "--file" || arg == "--history") && !hasValue) {
-            error = arg + " wants a value";
-            return false;
-        }
-        if (arg == "--type") { a.type = std::atoi(argv[++i]); continue; }
-        if (arg == "--file") { a.file = argv[++i]; continue; }
-        if (arg == "--history") { a.history = argv[++i]; continue; }
-        if (!arg.empty() && arg[0] == '-') { error = "unknown option " + arg; return false; }
-        a.hex += arg;
-    }
-    const int sources = !a.hex.empty() + !a.file.empty() + !a.history.empty();
-    if (sources != 1) error = "give exactly one image source";
-    return sources == 1;
+cli::Outcome ParseArgs(int argc, char** argv, Args& a) {
+    CLI::App app("Decodes trm27k data images into JSON with field names.", "trm27k-decode");
+    cli::SetUp(app);
+    app.add_option("--type", a.type, "record type: 5175 AC, 5176 DC, 5177 rectifiers "
+                                     "(default: told by the length)")
+        ->check(CLI::IsMember({5175, 5176, 5177}));
+    app.add_option("--file", a.file, "an image file of raw bytes")->type_name("FILE");
+    app.add_option("--history", a.history, "a history database: the newest image of every "
+                                           "device, read-only")->type_name("DB");
+    app.add_flag("--all", a.all, "with --history: every image, oldest first");
+    app.add_option("hex", a.hexParts, "an image as hex text")->type_name("HEX");
+    const cli::Outcome parsed = cli::Parse(app, argc, argv);
+    if (!parsed.run) return parsed;
+    for (const std::string& part : a.hexParts) a.hex += part;
+    const int sources = !a.hexParts.empty() + !a.file.empty() + !a.history.empty();
+    if (sources != 1) return cli::Refuse("give exactly one image source: HEX, --file or --history");
+    if (a.all && a.history.empty()) return cli::Refuse("--all goes with --history");
+    return parsed;
 }
 
 void Print(const Json::Value& v) {
@@ -90,7 +91,7 @@ int DecodeOne(int type, const std::vector<uint8_t>& image, Json::Value& out) {
 int DecodeHistory(const Args& a) {
     history::HistoryStore store;
     std::string error;
-    if (!store.Open(a.history, error)) return Usage(error);
+    if (!store.Open(a.history, error)) return Fail(2, error);
     Json::Value rows(Json::arrayValue);
     for (const auto& row : a.all ? store.AllImages() : store.LatestOfEach()) {
         Json::Value v;
@@ -107,16 +108,16 @@ int DecodeHistory(const Args& a) {
 
 int main(int argc, char** argv) {
     Args a;
-    std::string error;
-    if (!ParseArgs(argc, argv, a, error)) return Usage(error);
+    const cli::Outcome parsed = ParseArgs(argc, argv, a);
+    if (!parsed.run) return cli::Finish("trm27k-decode", parsed);
     if (!a.history.empty()) return DecodeHistory(a);
     std::vector<uint8_t> image;
     if (!a.file.empty()) {
         std::ifstream in(a.file, std::ios::binary);
-        if (!in) return Usage("cannot read " + a.file);
+        if (!in) return Fail(2, "cannot read " + a.file);
         image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     } else if (!FromHex(a.hex, image)) {
-        return Usage("the image is not hex text");
+        return Fail(2, "the image is not hex text");
     }
     Json::Value out;
     const int status = DecodeOne(a.type, image, out);

@@ -5,14 +5,13 @@
 
 namespace monitor {
 
-bool BuiltinSimulator::Start(const std::string& scenarioFile, bool pace, std::string& slavePath,
-                             std::string& error) {
-    sim_ = std::make_unique<sim::Simulator>();
-    if (!scenarioFile.empty()) {
-        sim::Scenario scenario = sim::DefaultScenario();
-        if (!sim::LoadScenarioFile(scenarioFile, scenario, error)) return false;
-        if (!sim_->SetScenario(scenario, error)) return false;
-    }
+bool BuiltinSimulator::LoadScenario(const std::string& scenarioFile, std::string& error) {
+    sim::Scenario scenario = sim::DefaultScenario();
+    return sim::LoadScenarioFile(scenarioFile, scenario, error) &&
+           sim_->SetScenario(scenario, error);
+}
+
+bool BuiltinSimulator::Start(bool pace, std::string& slavePath, std::string& error) {
     if (!tools::OpenPty(pty_, error)) return false;
     slavePath = pty_.slavePath;
     sim::LoopOptions options;

@@ -15,15 +15,16 @@ namespace monitor {
 class BuiltinSimulator {
 public:
     ~BuiltinSimulator() { Stop(); }
-    // Starts with the default scenario, or the one in `scenarioFile`; paced
-    // at 9600 baud when `pace`. `slavePath` is the line to open.
-    bool Start(const std::string& scenarioFile, bool pace, std::string& slavePath,
-               std::string& error);
+    // Takes the scenario in `scenarioFile` instead of the default one;
+    // false with the reason when the file does not load.
+    bool LoadScenario(const std::string& scenarioFile, std::string& error);
+    // Starts, paced at 9600 baud when `pace`. `slavePath` is the line to open.
+    bool Start(bool pace, std::string& slavePath, std::string& error);
     void Stop();
 
 private:
     tools::PtyPair pty_;
-    std::unique_ptr<sim::Simulator> sim_;
+    std::unique_ptr<sim::Simulator> sim_ = std::make_unique<sim::Simulator>();
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };

@@ -15,15 +15,8 @@ void OnSignal(int) { g_stop = true; }
 
 int main(int argc, char** argv) {
     monitor::Options options;
-    std::string error;
-    if (!monitor::ParseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "trm27k-monitor: %s\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(monitor::UsageText(), stdout);
-        return 0;
-    }
+    const cli::Outcome parsed = monitor::ParseOptions(argc, argv, options);
+    if (!parsed.run) return cli::Finish("trm27k-monitor", parsed);
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);

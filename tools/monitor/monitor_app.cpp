@@ -3,14 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
+#include <cstring>
 
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include "PMBusProtocol.h"
-#include "builtin_config.h"
 #include "poll_loop.h"
 #include "serial_port.h"
 #include "summary.h"
@@ -52,8 +51,12 @@ bool MonitorApp::SetUpOutput() {
     if (summary_ == nullptr) return false;
     std::fflush(stdout);
     int target = STDERR_FILENO;
-    if (options_.pluginStdout != "-") {
-        target = ::open(options_.pluginStdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // "--log-level off" silences the plug-in's own lines too, unless they
+    // were sent to a file of their own.
+    const bool silent = options_.logLevel == "off" && options_.pluginStdout == "-";
+    if (options_.pluginStdout != "-" || silent) {
+        const char* path = silent ? "/dev/null" : options_.pluginStdout.c_str();
+        target = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (target < 0) return false;
     }
     ::dup2(target, STDOUT_FILENO);
@@ -73,23 +76,8 @@ void MonitorApp::SetUpLogging() {
     });
 }
 
-bool MonitorApp::ReadConfig(Json::Value& config) {
-    std::string text = kBuiltinConfig;
-    if (!options_.config.empty()) {
-        std::ifstream in(options_.config);
-        if (!in) return false;
-        std::ostringstream all;
-        all << in.rdbuf();
-        text = all.str();
-    }
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &config, &errors) &&
-           config.isObject();
-}
-
-int MonitorApp::CreateDevice(const Json::Value& config) {
+int MonitorApp::CreateDevice() {
+    const Json::Value& config = options_.device;
     std::string error;
     if (!plugin_.Load(options_.plugin, error)) return Fail(1, error);
     device_ = plugin_.CreateMain(error);
@@ -134,7 +122,7 @@ void MonitorApp::AnswerQueries() {
             answer = e.what();
         }
         events_.Write("value", v);
-        if (!options_.quiet) std::fprintf(summary_, "  %u:%s = %s\n", q.dataId, q.key.c_str(), answer.c_str());
+        std::fprintf(summary_, "  %u:%s = %s\n", q.dataId, q.key.c_str(), answer.c_str());
     }
     if (summary_ != nullptr) std::fflush(summary_);
 }
@@ -142,7 +130,7 @@ void MonitorApp::AnswerQueries() {
 int MonitorApp::OpenLine(int& fd) {
     std::string error;
     std::string path = options_.port;
-    if (path.empty() && !simulator_.Start(options_.simScenario, !options_.fast, path, error)) {
+    if (path.empty() && !simulator_.Start(!options_.fast, path, error)) {
         return Fail(1, error);
     }
     const auto* protocol = dynamic_cast<PMBusProtocol*>(device_.get());
@@ -154,8 +142,8 @@ int MonitorApp::OpenLine(int& fd) {
 
 int MonitorApp::Poll(int fd, const std::atomic<bool>& stop) {
     PollSettings settings;
-    settings.firstByteMs = options_.firstByteMs;
-    settings.gapMs = options_.gapMs;
+    settings.firstByteMs = static_cast<int>(options_.firstByteMs);
+    settings.gapMs = static_cast<int>(options_.gapMs);
     settings.shortGate = options_.fast;
     settings.markReady = !options_.fullPoll;
     settings.cycles = options_.cycles;
@@ -172,14 +160,18 @@ int MonitorApp::Poll(int fd, const std::atomic<bool>& stop) {
 
 int MonitorApp::Run(const std::atomic<bool>& stop) {
     std::string error;
-    if (!SetUpOutput()) return Fail(2, "cannot set up the output of the plug-in");
-    Json::Value config;
-    if (!ReadConfig(config)) return Fail(2, "the configuration is not a JSON object: " + options_.config);
+    if (!SetUpOutput()) {
+        return Fail(2, "cannot write the plug-in's output to " + options_.pluginStdout + ": " +
+                           std::strerror(errno));
+    }
+    if (!options_.simScenario.empty() && !simulator_.LoadScenario(options_.simScenario, error)) {
+        return Fail(2, error);
+    }
     if (!events_.Open(options_.events, error)) return Fail(2, error);
     if (!store_.Open(options_.history, error)) return Fail(2, error);
     controller_ = std::make_shared<MonitorController>(events_, store_, options_.fast);
     SetUpLogging();
-    if (const int status = CreateDevice(config)) return status;
+    if (const int status = CreateDevice()) return status;
     Restore();
     if (options_.cycles == 0) {
         AnswerQueries();

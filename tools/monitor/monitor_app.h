@@ -24,8 +24,7 @@ private:
     int Fail(int status, const std::string& reason);
     bool SetUpOutput();
     void SetUpLogging();
-    bool ReadConfig(Json::Value& config);
-    int CreateDevice(const Json::Value& config);
+    int CreateDevice();
     void Restore();
     void AnswerQueries();
     int OpenLine(int& fd);

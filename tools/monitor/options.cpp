@@ -2,110 +2,295 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <set>
+#include <variant>
+
+#include "builtin_config.h"
+#include "config_file.h"
 
 namespace monitor {
 
 namespace {
-// Whole decimal text in [low, high]; 64-bit, so the same on 32-bit ARM.
-bool ToLong(const char* text, long long low, long long high, long long& out) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v < low || v > high) return false;
-    out = v;
-    return true;
+// "" when a text is fine, else why it is refused.
+using Check = std::string (*)(const std::string&);
+
+std::string NonEmptyPath(const std::string& text) {
+    return text.empty() ? "wants a path, not an empty text" : "";
+}
+
+std::string LogLevel(const std::string& text) {
+    for (const char* level : {"trace", "debug", "info", "warn", "error", "off"}) {
+        if (text == level) return "";
+    }
+    return "wants trace, debug, info, warn, error or off, not '" + text + "'";
 }
 
 bool ParseQuery(const std::string& text, Query& out) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
-    long long id = 0;
-    if (!ToLong(text.substr(0, colon).c_str(), 0, 0xFFFFFFFFLL, id)) return false;
-    out.dataId = static_cast<unsigned int>(id);
+    const std::string id = text.substr(0, colon);
+    if (id.find_first_not_of("0123456789") != std::string::npos || id.size() > 10) return false;
+    const unsigned long long value = std::strtoull(id.c_str(), nullptr, 10);
+    if (value > 0xFFFFFFFFULL) return false;
+    out.dataId = static_cast<unsigned int>(value);
     out.key = text.substr(colon + 1);
     return true;
 }
 
-// Options that take a value: name, and where the value goes.
-struct TextOption {
+std::string QueryText(const std::string& text) {
+    Query q;
+    return ParseQuery(text, q) ? "" : "wants ID:KEY, not '" + text + "'";
+}
+
+// Where an option's value goes: a text, a flag, a whole number or the queries.
+using Field = std::variant<std::string Options::*, bool Options::*, long long Options::*,
+                           std::vector<Query> Options::*>;
+
+// One option. `name` is --NAME on the command line and "NAME" in the
+// "monitor" object, unless `commandLineOnly`.
+struct OptionRow {
     const char* name;
-    std::string Options::*field;
-};
-constexpr TextOption kTextOptions[] = {
-    {"--plugin", &Options::plugin},     {"--config", &Options::config},
-    {"--port", &Options::port},         {"--history", &Options::history},
-    {"--events", &Options::events},     {"--plugin-stdout", &Options::pluginStdout},
-    {"--log-level", &Options::logLevel}, {"--sim-scenario", &Options::simScenario},
+    const char* value;  // the value's name in --help; empty for a flag
+    const char* help;
+    Field field;
+    Check check;               // texts and queries
+    long long low, high;       // whole numbers: the accepted range
+    bool commandLineOnly;
 };
 
-bool ParseNumber(const std::string& name, const char* value, Options& out) {
-    long long v = 0;
-    if (name == "--cycles" && ToLong(value, 0, 1LL << 40, v)) {
-        out.cycles = v;
-    } else if (name == "--timeout-first" && ToLong(value, 1, 600000, v)) {
-        out.firstByteMs = static_cast<int>(v);
-    } else if (name == "--timeout-gap" && ToLong(value, 1, 600000, v)) {
-        out.gapMs = static_cast<int>(v);
-    } else {
+constexpr OptionRow Text(const char* name, const char* value, const char* help,
+                         std::string Options::*field, Check check = NonEmptyPath) {
+    return {name, value, help, field, check, 0, 0, false};
+}
+constexpr OptionRow Number(const char* name, const char* help, long long Options::*field,
+                           long long low, long long high) {
+    return {name, "N", help, field, nullptr, low, high, false};
+}
+constexpr OptionRow Flag(const char* name, const char* help, bool Options::*field) {
+    return {name, "", help, field, nullptr, 0, 0, false};
+}
+
+// Every option of the monitor, in the order --help lists them. To add one,
+// add its member to Options and its row here: the command line and the
+// "monitor" object of the configuration file both take it from this row.
+const OptionRow kOptions[] = {
+    Text("port", "PATH", "poll a real serial device (default: the built-in simulator)",
+         &Options::port),
+    {"config", "FILE",
+     "device configuration (JSON; default: built-in); its \"monitor\" object may hold any other "
+     "option by its long name",
+     &Options::config, NonEmptyPath, 0, 0, true},
+    Text("plugin", "PATH", "the plug-in (default: libtrm27k.so next to the program)",
+         &Options::plugin),
+    Number("cycles", "stop after N poll cycles (0: restore, answer queries, exit)",
+           &Options::cycles, 0, 1LL << 40),
+    {"query", "ID:KEY", "answer Get_Value(0, KEY) of child ID after every cycle (repeatable)",
+     &Options::queries, QueryText, 0, 0, false},
+    Text("events", "FILE", "JSON Lines event file", &Options::events),
+    Text("history", "FILE", "SQLite history (default: in memory)", &Options::history),
+    Text("plugin-stdout", "FILE", "where the plug-in's own output lines go (default: stderr)",
+         &Options::pluginStdout),
+    Text("log-level", "LEVEL", "trace, debug, info, warn, error, off (default: info)",
+         &Options::logLevel, LogLevel),
+    Number("timeout-first", "reply timeout before its first byte, ms (default 1000)",
+           &Options::firstByteMs, 1, 600000),
+    Number("timeout-gap", "reply timeout between bytes, ms (default 100)", &Options::gapMs, 1,
+           600000),
+    Text("sim-scenario", "FILE", "scenario of the built-in simulator", &Options::simScenario),
+    Flag("fast", "no pacing, no reply pause, short gate (tests)", &Options::fast),
+    Flag("full-poll", "query status and alarms every cycle", &Options::fullPoll),
+    Flag("quiet", "no per-cycle summary", &Options::quiet),
+};
+
+std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }
+
+CLI::Validator ValidatorOf(Check check) {
+    return CLI::Validator([check](std::string& text) { return check(text); }, "");
+}
+
+// Registers one row with CLI11; the value lands straight in `o`.
+void AddToCommandLine(CLI::App& app, const OptionRow& row, Options& o) {
+    const std::string name = LongName(row);
+    struct Visitor {
+        CLI::App& app;
+        const OptionRow& row;
+        Options& o;
+        const std::string& name;
+        void operator()(std::string Options::*m) const {
+            app.add_option(name, o.*m, row.help)->type_name(row.value)->check(ValidatorOf(row.check));
+        }
+        void operator()(bool Options::*m) const { app.add_flag(name, o.*m, row.help); }
+        void operator()(long long Options::*m) const {
+            app.add_option(name, o.*m, row.help)->type_name(row.value)->check(
+                CLI::Range(row.low, row.high));
+        }
+        void operator()(std::vector<Query> Options::*m) const {
+            Options& target = o;
+            app.add_option_function<std::vector<std::string>>(
+                   name,
+                   [&target, m](const std::vector<std::string>& texts) {
+                       for (const std::string& text : texts) {
+                           Query q;
+                           ParseQuery(text, q);
+                           (target.*m).push_back(q);
+                       }
+                   },
+                   row.help)
+                ->type_name(row.value)
+                ->allow_extra_args(false)
+                ->check(ValidatorOf(row.check));
+        }
+    };
+    std::visit(Visitor{app, row, o, name}, row.field);
+}
+
+// Takes one key of the "monitor" object into `o`; false naming why not.
+bool ApplyKey(const OptionRow& row, const Json::Value& v, Options& o, std::string& why) {
+    struct Visitor {
+        const OptionRow& row;
+        const Json::Value& v;
+        Options& o;
+        std::string& why;
+        bool operator()(std::string Options::*m) const {
+            if (!v.isString()) return Refuse("must be a text");
+            why = row.check(v.asString());
+            if (!why.empty()) return false;
+            o.*m = v.asString();
+            return true;
+        }
+        bool operator()(bool Options::*m) const {
+            if (!v.isBool()) return Refuse("must be true or false");
+            o.*m = v.asBool();
+            return true;
+        }
+        bool operator()(long long Options::*m) const {
+            if (!v.isIntegral() || v.asLargestInt() < row.low || v.asLargestInt() > row.high) {
+                return Refuse(("must be a whole number from " + std::to_string(row.low) + " to " +
+                               std::to_string(row.high)).c_str());
+            }
+            o.*m = v.asLargestInt();
+            return true;
+        }
+        bool operator()(std::vector<Query> Options::*m) const {
+            if (!v.isArray()) return Refuse("must be an array of \"ID:KEY\" texts");
+            std::vector<Query> queries;
+            for (const Json::Value& item : v) {
+                Query q;
+                if (!item.isString() || !ParseQuery(item.asString(), q)) {
+                    return Refuse("must be an array of \"ID:KEY\" texts");
+                }
+                queries.push_back(q);
+            }
+            o.*m = std::move(queries);
+            return true;
+        }
+        bool Refuse(const char* text) const {
+            why = text;
+            return false;
+        }
+    };
+    return std::visit(Visitor{row, v, o, why}, row.field);
+}
+
+const OptionRow* FindConfigOption(const std::string& key) {
+    for (const OptionRow& row : kOptions) {
+        if (!row.commandLineOnly && key == row.name) return &row;
+    }
+    return nullptr;
+}
+
+// The "monitor" object: every key an option, taken unless the command line
+// gave that option.
+bool ApplyMonitorObject(const Json::Value& object, const std::set<std::string>& given,
+                        Options& o, std::string& error) {
+    for (const std::string& key : object.getMemberNames()) {
+        const OptionRow* row = FindConfigOption(key);
+        std::string why = "unknown";
+        if (row != nullptr && (given.count(key) != 0 || ApplyKey(*row, object[key], o, why))) {
+            continue;
+        }
+        error = "key \"monitor." + key + "\": " + why;
         return false;
     }
     return true;
 }
-}  // namespace
 
-bool ParseOptions(int argc, char** argv, Options& out, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") { out.help = true; continue; }
-        if (arg == "--fast") { out.fast = true; continue; }
-        if (arg == "--quiet") { out.quiet = true; continue; }
-        if (arg == "--full-poll") { out.fullPoll = true; continue; }
-        if (i + 1 >= argc) {
-            error = "unknown option or missing value: " + arg;
-            return false;
-        }
-        const char* value = argv[++i];
-        bool known = false;
-        for (const TextOption& o : kTextOptions) {
-            if (arg == o.name) { out.*o.field = value; known = true; }
-        }
-        if (known) continue;
-        if (arg == "--query") {
-            Query q;
-            if (!ParseQuery(value, q)) { error = "--query wants ID:KEY, got " + std::string(value); return false; }
-            out.queries.push_back(q);
-        } else if (arg == "--cycles" || arg == "--timeout-first" || arg == "--timeout-gap") {
-            if (!ParseNumber(arg, value, out)) { error = arg + " wants a number, got " + value; return false; }
-        } else {
-            error = "unknown option: " + arg;
-            return false;
-        }
+bool LoadDeviceConfig(Options& o, const std::set<std::string>& given, std::string& error) {
+    Json::Value config;
+    const bool loaded = o.config.empty()
+                            ? ParseConfigText(kBuiltinConfig, "the built-in configuration", config, error)
+                            : LoadConfigFile(o.config, config, error);
+    if (!loaded) return false;
+    const std::string origin = o.config.empty() ? "the built-in configuration" : o.config;
+    if (!CheckDeviceConfig(config, error) ||
+        !ApplyMonitorObject(config.get("monitor", Json::objectValue), given, o, error)) {
+        error = origin + ": " + error;
+        return false;
     }
-    static const char* kLevels[] = {"trace", "debug", "info", "warn", "error", "off"};
-    bool levelKnown = false;
-    for (const char* level : kLevels) levelKnown = levelKnown || out.logLevel == level;
-    if (!levelKnown) { error = "--log-level wants trace, debug, info, warn, error or off"; return false; }
+    config.removeMember("monitor");
+    o.device = std::move(config);
     return true;
 }
 
-const char* UsageText() {
-    return "usage: trm27k-monitor [options]\n"
-           "  --port PATH          poll a real serial device (default: the built-in simulator)\n"
-           "  --config FILE        device configuration (JSON; default: built-in)\n"
-           "  --plugin PATH        the plug-in (default: libtrm27k.so next to the program)\n"
-           "  --cycles N           stop after N poll cycles (0: restore, answer queries, exit)\n"
-           "  --query ID:KEY       answer Get_Value(0, KEY) of child ID after every cycle\n"
-           "  --events FILE        JSON Lines event file\n"
-           "  --history FILE       SQLite history (default: in memory)\n"
-           "  --plugin-stdout FILE where the plug-in's own output lines go (default: stderr)\n"
-           "  --log-level LEVEL    trace, debug, info, warn, error, off (default: info)\n"
-           "  --timeout-first MS   reply timeout before its first byte (default 1000)\n"
-           "  --timeout-gap MS     reply timeout between bytes (default 100)\n"
-           "  --sim-scenario FILE  scenario of the built-in simulator\n"
-           "  --fast               no pacing, no reply pause, short gate (tests)\n"
-           "  --full-poll          query status and alarms every cycle\n"
-           "  --quiet              no per-cycle summary\n";
+// The path with links, "." and ".." resolved as far as it exists.
+std::filesystem::path ResolvedPath(const std::string& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
+    const auto resolved = std::filesystem::weakly_canonical(absolute, ec);
+    return ec ? absolute : resolved;
+}
+
+// Two outputs on one file would overwrite each other (an event file over the
+// history database destroys it).
+bool CheckDistinctFiles(const Options& o, std::string& error) {
+    const std::pair<const char*, std::string> files[] = {
+        {"--events", o.events},
+        {"--history", o.history == ":memory:" ? "" : o.history},
+        {"--plugin-stdout", o.pluginStdout == "-" ? "" : o.pluginStdout},
+    };
+    for (size_t i = 0; i < std::size(files); ++i) {
+        for (size_t k = i + 1; k < std::size(files); ++k) {
+            if (files[i].second.empty() || files[k].second.empty()) continue;
+            if (ResolvedPath(files[i].second) != ResolvedPath(files[k].second)) continue;
+            error = std::string(files[i].first) + " and " + files[k].first +
+                    " name the same file: " + files[i].second;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckCombination(const Options& o, std::string& error) {
+    if (!o.simScenario.empty() && !o.port.empty()) {
+        error = "--sim-scenario is for the built-in simulator and cannot go with --port";
+        return false;
+    }
+    return CheckDistinctFiles(o, error);
+}
+}  // namespace
+
+cli::Outcome ParseOptions(int argc, const char* const* argv, Options& out) {
+    Options o;
+    CLI::App app("The reference host: loads the trm27k plug-in and polls a TRM27K power system "
+                 "over a serial line, or the built-in simulator.\n"
+                 "Exit status: 0 clean stop, 1 lost line or plug-in failure, 2 bad arguments or "
+                 "configuration.",
+                 "trm27k-monitor");
+    cli::SetUp(app);
+    for (const OptionRow& row : kOptions) AddToCommandLine(app, row, o);
+    const cli::Outcome parsed = cli::Parse(app, argc, argv);
+    if (!parsed.run) return parsed;
+    std::set<std::string> given;
+    for (const OptionRow& row : kOptions) {
+        if (app.get_option(LongName(row))->count() > 0) given.insert(row.name);
+    }
+    std::string error;
+    if (!LoadDeviceConfig(o, given, error) || !CheckCombination(o, error)) {
+        return cli::Refuse(error);
+    }
+    out = std::move(o);
+    return {};
 }
 
 }  // namespace monitor

@@ -1,7 +1,13 @@
 #pragma once
-// Command line of trm27k-monitor.
+// The options of trm27k-monitor. Each option is one row of the table in
+// options.cpp and can be given two ways: as --NAME on the command line, or as
+// "NAME" in the "monitor" object of the --config file; the command line wins.
 #include <string>
 #include <vector>
+
+#include <json/json.h>
+
+#include "cli.h"
 
 namespace monitor {
 
@@ -21,16 +27,21 @@ struct Options {
     std::string simScenario;     // scenario file of the built-in simulator
     long long cycles = -1;       // -1: until SIGINT or SIGTERM
     std::vector<Query> queries;
-    int firstByteMs = 1000;      // reply timeout before the first byte
-    int gapMs = 100;             // reply timeout between two bytes
+    long long firstByteMs = 1000;  // reply timeout before the first byte
+    long long gapMs = 100;         // reply timeout between two bytes
     bool fast = false;           // no pacing, no reply pause, a short gate (tests, soak)
     bool quiet = false;          // no per-cycle summary
     bool fullPoll = false;       // never mark the main device ready
-    bool help = false;
+
+    // The device configuration for the plug-in: the --config file without
+    // its "monitor" object, or the built-in one.
+    Json::Value device;
 };
 
-// Parses argv; false with a one-line reason on a bad argument.
-bool ParseOptions(int argc, char** argv, Options& out, std::string& error);
-const char* UsageText();
+// Reads the command line, then the configuration file it names (or the
+// built-in one) and the options in its "monitor" object. `run` false in the
+// outcome: print its text and exit with its status (0 after --help or
+// --version; 2 for a refusal, which names the option, key or file and why).
+cli::Outcome ParseOptions(int argc, const char* const* argv, Options& out);
 
 }  // namespace monitor

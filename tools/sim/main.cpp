@@ -105,12 +105,9 @@ bool WriteStats(const std::string& path, const sim::SimStats& stats) {
 
 int main(int argc, char** argv) {
     sim::SimOptions options;
+    const cli::Outcome parsed = sim::ParseSimOptions(argc, argv, options);
+    if (!parsed.run) return cli::Finish("trm27k-sim", parsed);
     std::string error;
-    if (!sim::ParseSimOptions(argc, argv, options, error)) return Fail(2, error);
-    if (options.help) {
-        std::fputs(sim::SimUsage(), stdout);
-        return 0;
-    }
     sim::Simulator simulator(options.faults);
     ScenarioWatcher watcher(options.scenarioFile, simulator);
     if (!options.scenarioFile.empty() && !watcher.Load(error)) return Fail(2, error);

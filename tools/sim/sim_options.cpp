@@ -1,6 +1,5 @@
 #include "sim_options.h"
 
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -19,14 +18,13 @@ bool ParseNumber(const std::string& text, double& out) {
     return errno == 0 && *end == '\0' && std::isfinite(out);
 }
 
-bool ParsePercent(const std::string& text, double& probability, std::string& error) {
+std::string ParsePercent(const std::string& text, double& probability) {
     double percent = 0.0;
     if (!ParseNumber(text, percent) || percent < 0.0 || percent > 100.0) {
-        error = "'" + text + "' is not a percentage from 0 to 100";
-        return false;
+        return "'" + text + "' is not a percentage from 0 to 100";
     }
     probability = percent / 100.0;
-    return true;
+    return "";
 }
 
 bool ParseWhole(const std::string& text, double max, double& out) {
@@ -34,143 +32,115 @@ bool ParseWhole(const std::string& text, double max, double& out) {
            out <= max;
 }
 
-bool SetSeed(SimOptions& o, const std::string& v, std::string& error) {
+std::string SetSeed(SimOptions& o, const std::string& v) {
     double seed = 0;
     if (!ParseWhole(v, 4294967295.0, seed)) {
-        error = "--seed wants a whole number from 0 to 4294967295, not '" + v + "'";
-        return false;
+        return "--seed wants a whole number from 0 to 4294967295, not '" + v + "'";
     }
     o.faults.seed = static_cast<uint32_t>(seed);
-    return true;
+    return "";
 }
 
 // --delay P:MS
-bool SetDelay(SimOptions& o, const std::string& v, std::string& error) {
+std::string SetDelay(SimOptions& o, const std::string& v) {
     const size_t colon = v.find(':');
     double ms = 0;
     if (colon == std::string::npos || !ParseWhole(v.substr(colon + 1), 600000, ms)) {
-        error = "--delay wants P:MS (percent, then 0 to 600000 ms), not '" + v + "'";
-        return false;
+        return "--delay wants P:MS (percent, then 0 to 600000 ms), not '" + v + "'";
     }
     o.faults.delayMs = static_cast<int>(ms);
-    return ParsePercent(v.substr(0, colon), o.faults.delay, error);
+    return ParsePercent(v.substr(0, colon), o.faults.delay);
 }
 
-// One option: exactly one of the columns after the name is set. A flag
-// takes no value; the others take the next argument.
+// One option: exactly one of the columns after the help text is set. A flag
+// takes no value; the others take one. A custom setter gives "" or the reason.
 struct OptionRow {
     const char* name;
+    const char* value;
+    const char* help;
     bool SimOptions::*flag;
     std::string SimOptions::*text;
     double FaultPlan::*percent;
-    bool (*custom)(SimOptions&, const std::string& value, std::string& error);
-
-    bool TakesValue() const { return flag == nullptr; }
+    std::string (*custom)(SimOptions&, const std::string& value);
 };
 
-constexpr OptionRow Flag(const char* name, bool SimOptions::*m) {
-    return {name, m, nullptr, nullptr, nullptr};
+constexpr OptionRow Flag(const char* name, const char* help, bool SimOptions::*m) {
+    return {name, "", help, m, nullptr, nullptr, nullptr};
 }
-constexpr OptionRow Text(const char* name, std::string SimOptions::*m) {
-    return {name, nullptr, m, nullptr, nullptr};
+constexpr OptionRow Text(const char* name, const char* value, const char* help,
+                         std::string SimOptions::*m) {
+    return {name, value, help, nullptr, m, nullptr, nullptr};
 }
-constexpr OptionRow Percent(const char* name, double FaultPlan::*m) {
-    return {name, nullptr, nullptr, m, nullptr};
+constexpr OptionRow Percent(const char* name, const char* help, double FaultPlan::*m) {
+    return {name, "P", help, nullptr, nullptr, m, nullptr};
 }
-constexpr OptionRow Custom(const char* name,
-                           bool (*f)(SimOptions&, const std::string&, std::string&)) {
-    return {name, nullptr, nullptr, nullptr, f};
+constexpr OptionRow Custom(const char* name, const char* value, const char* help,
+                           std::string (*f)(SimOptions&, const std::string&)) {
+    return {name, value, help, nullptr, nullptr, nullptr, f};
 }
 
 // Every option, in the order --help lists them.
-constexpr std::array<OptionRow, 14> kOptions = {{
-    Flag("--pty", &SimOptions::pty),
-    Text("--port", &SimOptions::port),
-    Text("--scenario", &SimOptions::scenarioFile),
-    Flag("--pace", &SimOptions::pace),
-    Custom("--seed", &SetSeed),
-    Percent("--drop", &FaultPlan::drop),
-    Percent("--corrupt", &FaultPlan::corrupt),
-    Percent("--truncate", &FaultPlan::truncate),
-    Custom("--delay", &SetDelay),
-    Percent("--wrong-rtn", &FaultPlan::wrongRtn),
-    Percent("--wrong-count", &FaultPlan::wrongCount),
-    Text("--stats", &SimOptions::statsFile),
-    Flag("--help", &SimOptions::help),
-    Flag("-h", &SimOptions::help),
-}};
+constexpr OptionRow kOptions[] = {
+    Flag("--pty",
+         "open a pseudo-terminal pair; its slave path is the first line of standard output",
+         &SimOptions::pty),
+    Text("--port", "PATH", "serve the serial line PATH (9600 baud, 8N1)", &SimOptions::port),
+    Text("--scenario", "FILE",
+         "JSON scenario over the defaults; reloaded when the file changes and on SIGHUP",
+         &SimOptions::scenarioFile),
+    Flag("--pace", "send replies at the 9600-baud byte rate", &SimOptions::pace),
+    Custom("--seed", "N", "seed of the fault injection (default 1)", &SetSeed),
+    Percent("--drop", "P percent of replies are not sent", &FaultPlan::drop),
+    Percent("--corrupt", "P percent of replies get a wrong checksum", &FaultPlan::corrupt),
+    Percent("--truncate", "P percent of replies are cut short", &FaultPlan::truncate),
+    Custom("--delay", "P:MS", "P percent of replies are sent MS milliseconds late", &SetDelay),
+    Percent("--wrong-rtn", "P percent of replies carry RTN 0x04 and no data", &FaultPlan::wrongRtn),
+    Percent("--wrong-count", "P percent of replies announce one unit more or less",
+            &FaultPlan::wrongCount),
+    Text("--stats", "FILE", "write the counters as JSON to FILE on exit", &SimOptions::statsFile),
+};
 
-bool Apply(const OptionRow& row, SimOptions& o, const std::string& value, std::string& error) {
+// Registers one row; a malformed value is refused by the row's own check,
+// which also stores the value.
+void AddOption(CLI::App& app, const OptionRow& row, SimOptions& o) {
     if (row.flag != nullptr) {
-        o.*row.flag = true;
-    } else if (row.text != nullptr) {
-        o.*row.text = value;
-    } else if (row.percent != nullptr) {
-        return ParsePercent(value, o.faults.*row.percent, error);
-    } else {
-        return row.custom(o, value, error);
+        app.add_flag(row.name, o.*row.flag, row.help);
+        return;
     }
-    return true;
+    if (row.text != nullptr) {
+        app.add_option(row.name, o.*row.text, row.help)->type_name(row.value);
+        return;
+    }
+    const CLI::Validator setter(
+        [&o, row](std::string& value) {
+            return row.percent != nullptr ? ParsePercent(value, o.faults.*row.percent)
+                                          : row.custom(o, value);
+        },
+        "");
+    app.add_option(row.name, row.help)->type_name(row.value)->check(setter);
 }
 
-const OptionRow* FindOption(const std::string& name) {
-    for (const OptionRow& row : kOptions) {
-        if (name == row.name) return &row;
-    }
-    return nullptr;
-}
-
-bool CheckLine(const SimOptions& o, std::string& error) {
-    if (o.pty == !o.port.empty()) {
-        error = o.pty ? "--pty and --port exclude each other" : "one of --pty or --port is needed";
-        return false;
-    }
-    return true;
+std::string CheckLine(const SimOptions& o) {
+    if (o.pty == o.port.empty()) return "";
+    return o.pty ? "--pty and --port exclude each other" : "one of --pty or --port is needed";
 }
 
 }  // namespace
 
-bool ParseSimOptions(int argc, const char* const argv[], SimOptions& out, std::string& error) {
+cli::Outcome ParseSimOptions(int argc, const char* const argv[], SimOptions& out) {
     SimOptions o;
-    for (int k = 1; k < argc; ++k) {
-        const std::string name = argv[k];
-        const OptionRow* row = FindOption(name);
-        if (row == nullptr) {
-            error = "unknown option '" + name + "' (see --help)";
-            return false;
-        }
-        if (row->TakesValue() && k + 1 >= argc) {
-            error = name + " needs a value";
-            return false;
-        }
-        const std::string value = row->TakesValue() ? argv[++k] : "";
-        if (!Apply(*row, o, value, error)) return false;
-    }
-    if (!o.help && !CheckLine(o, error)) return false;
+    CLI::App app("Simulates a TRM27K power system on a serial line.\n"
+                 "Exit status: 0 after SIGINT or SIGTERM, 1 when the line fails, 2 for bad "
+                 "arguments or a bad scenario.",
+                 "trm27k-sim");
+    cli::SetUp(app);
+    for (const OptionRow& row : kOptions) AddOption(app, row, o);
+    const cli::Outcome parsed = cli::Parse(app, argc, argv);
+    if (!parsed.run) return parsed;
+    const std::string error = CheckLine(o);
+    if (!error.empty()) return cli::Refuse(error);
     out = o;
-    return true;
-}
-
-const char* SimUsage() {
-    return "Usage: trm27k-sim (--pty | --port PATH) [options]\n"
-           "Simulates a TRM27K power system on a serial line.\n"
-           "  --pty            open a pseudo-terminal pair; its slave path is the first\n"
-           "                   line of standard output\n"
-           "  --port PATH      serve the serial line PATH (9600 baud, 8N1)\n"
-           "  --scenario FILE  JSON scenario over the defaults; reloaded when the file\n"
-           "                   changes and on SIGHUP\n"
-           "  --pace           send replies at the 9600-baud byte rate\n"
-           "  --seed N         seed of the fault injection (default 1)\n"
-           "  --drop P         P percent of replies are not sent\n"
-           "  --corrupt P      P percent of replies get a wrong checksum\n"
-           "  --truncate P     P percent of replies are cut short\n"
-           "  --delay P:MS     P percent of replies are sent MS milliseconds late\n"
-           "  --wrong-rtn P    P percent of replies carry RTN 0x04 and no data\n"
-           "  --wrong-count P  P percent of replies announce one unit more or less\n"
-           "  --stats FILE     write the counters as JSON to FILE on exit\n"
-           "  --help           this text\n"
-           "Exit status: 0 after SIGINT or SIGTERM, 1 when the line fails, 2 for bad\n"
-           "arguments or a bad scenario.\n";
+    return {};
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // The command line of trm27k-sim.
 #include <string>
 
+#include "cli.h"
 #include "faults.h"
 
 namespace sim {
@@ -13,16 +14,14 @@ struct SimOptions {
     bool pace = false;         // --pace: replies at the 9600-baud byte rate
     FaultPlan faults;          // --seed and the fault options, percentages as 0 to 1
     std::string statsFile;     // --stats FILE: counters as JSON on exit
-    bool help = false;
 };
 
 constexpr int kLineBaud = 9600;
 
-// Parses argv[1..argc-1]. False with a one-line reason for an unknown option,
-// a missing or malformed value, or neither (or both) of --pty and --port.
-bool ParseSimOptions(int argc, const char* const argv[], SimOptions& out, std::string& error);
-
-// The --help text.
-const char* SimUsage();
+// Parses argv[1..argc-1]. `run` false in the outcome: print its text and exit
+// with its status (0 after --help or --version; 2 with a one-line reason for
+// an unknown option, a missing or malformed value, or neither or both of
+// --pty and --port). `out` is left alone unless the parse succeeds.
+cli::Outcome ParseSimOptions(int argc, const char* const argv[], SimOptions& out);
 
 }  // namespace sim
