@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
 #   scripts/install-deps.sh            native build and tests
-#   scripts/install-deps.sh --armhf    also the armhf cross toolchain, armhf -dev packages and qemu-user
+#   scripts/install-deps.sh --armhf    also the arm-linux-gnueabihf cross compiler, qemu-user
+#                                      and mmdebstrap, then the armhf sysroot (make-sysroot.sh)
 #   scripts/install-deps.sh --fuzz     also clang with its sanitizer and fuzzer runtime
-# Safe to run again: apt-get runs only when some package is absent.
+# Safe to run again: apt-get runs only when some package is absent. The cross
+# build never adds a foreign architecture: its armhf libraries live in a
+# sysroot under build/, not in the machine's package set.
 set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
 
 want_armhf=0
 want_fuzz=0
@@ -19,11 +23,10 @@ done
 native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time-dev
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
         libfmt-dev libsqlite3-dev libcli11-dev valgrind)
-armhf=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user
-       libjsoncpp-dev:armhf libboost-dev:armhf libboost-date-time-dev:armhf
-       libboost-thread-dev:armhf libgtest-dev:armhf libgmock-dev:armhf
-       libspdlog-dev:armhf libfmt-dev:armhf libsqlite3-dev:armhf)
+armhf=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user mmdebstrap)
 fuzz=(clang libclang-rt-14-dev)
+# Seconds to wait before each new try of a failing `apt-get update`.
+read -r -a retry_delays <<< "${TRM27K_APT_RETRY_DELAYS:-5 15 45}"
 
 missing() {
   local p
@@ -32,30 +35,55 @@ missing() {
   done
 }
 
+# apt's own reason for a failure: its last error line.
+apt_reason() { grep '^E: ' | tail -n1 | sed 's/^E: //'; }
+
+# Refreshes the package indexes. A mirror in mid-sync can fail one index for
+# hours; after the retries the indexes apt already has are used, and only the
+# install below decides whether that was enough.
+update_indexes() {
+  local try=0 out
+  while ! out="$($sudo apt-get update -qq 2>&1)"; do
+    if (( try >= ${#retry_delays[@]} )); then
+      echo "install-deps: apt-get update still fails ($(apt_reason <<< "$out")); going on with the indexes at hand" >&2
+      return 0
+    fi
+    echo "install-deps: apt-get update failed, retrying in ${retry_delays[try]} s" >&2
+    sleep "${retry_delays[try]}"
+    try=$((try + 1))
+  done
+}
+
+install_packages() {
+  local out
+  echo "install-deps: installing $*"
+  export DEBIAN_FRONTEND=noninteractive
+  update_indexes
+  if ! out="$($sudo apt-get install -y -qq --no-install-recommends "$@" 2>&1)"; then
+    echo "install-deps: cannot install $*: $(apt_reason <<< "$out")" >&2
+    exit 1
+  fi
+}
+
 need=($(missing "${native[@]}"))
 if (( want_armhf )); then need+=($(missing "${armhf[@]}")); fi
 if (( want_fuzz )); then need+=($(missing "${fuzz[@]}")); fi
-(( ${#need[@]} == 0 )) && exit 0
 
-if ! command -v apt-get >/dev/null; then
-  echo "install-deps: missing packages (${need[*]}) and no apt-get here; install them by hand" >&2
-  exit 1
-fi
-sudo=""
-if (( EUID != 0 )); then
-  if command -v sudo >/dev/null; then sudo="sudo"; else
-    echo "install-deps: missing packages (${need[*]}); run this script as root to install them" >&2
+if (( ${#need[@]} > 0 )); then
+  if ! command -v apt-get >/dev/null; then
+    echo "install-deps: missing packages (${need[*]}) and no apt-get here; install them by hand" >&2
     exit 1
   fi
+  sudo=""
+  if (( EUID != 0 )); then
+    if command -v sudo >/dev/null; then sudo="sudo"; else
+      echo "install-deps: missing packages (${need[*]}); run this script as root to install them" >&2
+      exit 1
+    fi
+  fi
+  install_packages "${need[@]}"
 fi
 
-if (( want_armhf )) && ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  echo "install-deps: adding the armhf architecture"
-  $sudo dpkg --add-architecture armhf
-fi
-echo "install-deps: installing ${need[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if ! $sudo apt-get update -qq || ! $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"; then
-  echo "install-deps: apt-get could not install: ${need[*]}" >&2
-  exit 1
+if (( want_armhf )); then
+  bash "$here/make-sysroot.sh"
 fi

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "Emulator.h"
 #include "JsonText.h"
 
 extern char** environ;
@@ -25,7 +26,8 @@ class Process {
 public:
     // Starts `args`; with `capture`, the first line of its standard output is
     // read into FirstLine() (the simulator prints its pseudo-terminal there).
-    Process(const std::vector<std::string>& args, bool capture = false) {
+    Process(const std::vector<std::string>& programArgs, bool capture = false) {
+        const std::vector<std::string> args = EmulatedArgs(programArgs);
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

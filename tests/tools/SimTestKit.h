@@ -79,9 +79,9 @@ inline sim::Wire4 W(const void* field) {
     return w;
 }
 
-// Whether a forked child process runs here. It does not under the armhf
-// emulator on the build machines (a child, like a thread, dies at once), so
-// the tests that need helper processes are skipped there.
+// Whether a forked child process runs here. Some user-mode emulators cannot
+// run one (the child dies at once); the tests that need helper processes are
+// skipped there rather than failed.
 inline bool ChildProcessesWork() {
     static const bool works = [] {
         const pid_t pid = fork();

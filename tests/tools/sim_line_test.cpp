@@ -72,7 +72,7 @@ int ServeAndExit(int fd, const sim::FaultPlan& plan, int pacedBaud) {
 // A pseudo-terminal served by the simulator loop in a child process, started
 // and stopped by its process id, and a client end opened on the slave path
 // as the monitor opens it. A process, not a thread: the loop is then also
-// tested where threads cannot run (the armhf emulator here).
+// tested under emulators that cannot run threads.
 struct LineRig {
     tools::PtyPair pty;
     int client = -1;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "Emulator.h"
 #include "SimTestKit.h"
 #include "serial_port.h"
 
@@ -39,14 +40,16 @@ struct Program {
         if (access(path.c_str(), X_OK) != 0 || !ChildProcessesWork()) return;
         int outPipe[2], errPipe[2];
         if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return;
+        args.insert(args.begin(), path);
+        std::vector<std::string> command = testing_support::EmulatedArgs(args);
         pid = fork();
         if (pid == 0) {
             dup2(outPipe[1], 1);
             dup2(errPipe[1], 2);
-            std::vector<char*> argv{const_cast<char*>(path.c_str())};
-            for (std::string& a : args) argv.push_back(&a[0]);
+            std::vector<char*> argv;
+            for (std::string& a : command) argv.push_back(&a[0]);
             argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
+            execv(argv[0], argv.data());
             _exit(127);  // cannot run it here (a foreign-architecture binary under an emulator)
         }
         close(outPipe[1]);
