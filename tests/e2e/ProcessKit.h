@@ -57,6 +57,7 @@ public:
     }
     const std::string& FirstLine() const { return firstLine_; }
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     // Waits up to `seconds` for the exit; its status, or -1 on a timeout or signal.
     int Wait(double seconds) {

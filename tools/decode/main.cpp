@@ -5,9 +5,9 @@
 //                                          (every image with --all)
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,13 +65,15 @@ cli::Outcome ParseArgs(int argc, char** argv, Args& a) {
     return parsed;
 }
 
-void Print(const Json::Value& v) {
+std::string JsonText(const Json::Value& v) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "  ";
     builder["precision"] = 7;  // the values are 32-bit floats
     builder["emitUTF8"] = true;
-    std::cout << Json::writeString(builder, v) << "\n";
+    return Json::writeString(builder, v);
 }
+
+void Print(const Json::Value& v) { std::cout << JsonText(v) << "\n"; }
 
 int DecodeOne(int type, const std::vector<uint8_t>& image, Json::Value& out) {
     if (type == 0) type = decode::InferType(image.size());
@@ -88,20 +90,37 @@ int DecodeOne(int type, const std::vector<uint8_t>& image, Json::Value& out) {
     return 0;
 }
 
+Json::Value RowJson(const history::ImageRow& row, bool& decoded) {
+    Json::Value v;
+    decoded = DecodeOne(row.recordType, row.image, v) == 0;
+    v["time"] = row.time;
+    v["data_id"] = row.dataId;
+    v["device"] = row.device;
+    return v;
+}
+
+// Prints a JSON array one row at a time, so --all never holds the whole
+// history in memory. Rows that do not decode are reported and left out.
 int DecodeHistory(const Args& a) {
     history::HistoryStore store;
     std::string error;
-    if (!store.Open(a.history, error)) return Fail(2, error);
-    Json::Value rows(Json::arrayValue);
-    for (const auto& row : a.all ? store.AllImages() : store.LatestOfEach()) {
-        Json::Value v;
-        if (DecodeOne(row.recordType, row.image, v) != 0) continue;
-        v["time"] = row.time;
-        v["data_id"] = row.dataId;
-        v["device"] = row.device;
-        rows.append(v);
-    }
-    Print(rows);
+    if (!store.OpenReadOnly(a.history, error)) return Fail(2, error);
+    bool first = true;
+    std::cout << "[";
+    const auto print = [&first](const history::ImageRow& row) {
+        bool decoded = false;
+        const Json::Value v = RowJson(row, decoded);
+        if (!decoded) return;
+        std::cout << (first ? "\n" : ",\n") << JsonText(v);
+        first = false;
+    };
+    const bool read = a.all ? store.ForEachImage(print, error)
+                            : [&] {
+                                  for (const auto& row : store.LatestOfEach()) print(row);
+                                  return true;
+                              }();
+    std::cout << (first ? "]\n" : "\n]\n") << std::flush;
+    if (!read) return Fail(1, a.history + ": " + error);
     return 0;
 }
 }  // namespace
@@ -113,9 +132,17 @@ int main(int argc, char** argv) {
     if (!a.history.empty()) return DecodeHistory(a);
     std::vector<uint8_t> image;
     if (!a.file.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(a.file, ec)) return Fail(2, a.file + ": a directory");
         std::ifstream in(a.file, std::ios::binary);
         if (!in) return Fail(2, "cannot read " + a.file);
-        image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // The largest image (255 AC channels) is about 40 KB; a bigger file is none.
+        constexpr std::streamsize kMaxImage = 1 << 20;
+        image.resize(kMaxImage + 1);
+        in.read(reinterpret_cast<char*>(image.data()), kMaxImage + 1);
+        if (in.bad()) return Fail(2, "cannot read " + a.file);
+        if (in.gcount() > kMaxImage) return Fail(2, a.file + ": larger than any data image");
+        image.resize(static_cast<size_t>(in.gcount()));
     } else if (!FromHex(a.hex, image)) {
         return Fail(2, "the image is not hex text");
     }

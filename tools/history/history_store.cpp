@@ -1,34 +1,122 @@
 #include "history_store.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+
 #include <sqlite3.h>
 
 namespace history {
 
 namespace {
+// "TRMK": tells a trm27k history from any other SQLite file.
+constexpr int kApplicationId = 0x54524D4B;
+
 constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS history ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
+    "CREATE TABLE history ("
+    " id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
     " device TEXT NOT NULL, record_type INTEGER NOT NULL, image BLOB NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS history_device ON history (data_id, device, id);"
-    "CREATE TABLE IF NOT EXISTS alarms ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
+    "CREATE INDEX history_device ON history (data_id, device, id);"
+    "CREATE TABLE alarms ("
+    " id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
     " device TEXT NOT NULL, state TEXT NOT NULL, level INTEGER NOT NULL, key TEXT NOT NULL,"
     " code TEXT NOT NULL, name TEXT NOT NULL, detail TEXT NOT NULL);";
+// Added by schema 2 (schema 1 had only the two tables above, unversioned).
+constexpr const char* kSchema2 =
+    "CREATE TABLE active_alarms ("
+    " data_id INTEGER NOT NULL, device TEXT NOT NULL, level INTEGER NOT NULL, key TEXT NOT NULL,"
+    " code TEXT NOT NULL, name TEXT NOT NULL, detail TEXT NOT NULL);"
+    "CREATE TABLE seen ("
+    " data_id INTEGER NOT NULL, device TEXT NOT NULL, time TEXT NOT NULL,"
+    " PRIMARY KEY (data_id, device)) WITHOUT ROWID;";
 
 void BindText(sqlite3_stmt* s, int index, const std::string& text) {
     sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
+// A column as text; a NULL (a row written by something else) gives "".
+std::string Text(sqlite3_stmt* s, int column) {
+    const auto* text = sqlite3_column_text(s, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+std::vector<uint8_t> Blob(sqlite3_stmt* s, int column) {
+    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, column));
+    const int bytes = sqlite3_column_bytes(s, column);
+    if (blob == nullptr || bytes <= 0) return {};
+    return std::vector<uint8_t>(blob, blob + bytes);
+}
+
 ImageRow ReadImageRow(sqlite3_stmt* s) {
     ImageRow row;
     row.id = sqlite3_column_int64(s, 0);
-    row.time = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+    row.time = Text(s, 1);
     row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
-    row.device = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
+    row.device = Text(s, 3);
     row.recordType = sqlite3_column_int(s, 4);
-    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 5));
-    row.image.assign(blob, blob + sqlite3_column_bytes(s, 5));
+    row.image = Blob(s, 5);
     return row;
+}
+
+void BindAlarm(sqlite3_stmt* s, const AlarmRow& row, bool withState) {
+    int k = 1;
+    if (withState) BindText(s, k++, row.time);
+    sqlite3_bind_int64(s, k++, row.dataId);
+    BindText(s, k++, row.device);
+    if (withState) BindText(s, k++, row.state);
+    sqlite3_bind_int(s, k++, row.level);
+    for (const std::string* text : {&row.key, &row.code, &row.name, &row.detail}) {
+        BindText(s, k++, *text);
+    }
+}
+
+// A file name as an SQLite URI path: '%', '?' and '#' escaped.
+std::string UriPath(const std::string& path) {
+    std::string out = "file:";
+    for (char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += '%';
+            out += kHex[static_cast<unsigned char>(c) >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// One integer from a statement, or false with SQLite's reason.
+bool QueryInt(sqlite3* db, const char* sql, int64_t& out, std::string& error) {
+    sqlite3_stmt* s = nullptr;
+    bool ok = sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
+              sqlite3_step(s) == SQLITE_ROW;
+    if (ok) out = sqlite3_column_int64(s, 0);
+    if (!ok) error = sqlite3_errmsg(db);
+    sqlite3_finalize(s);
+    return ok;
+}
+
+bool TableNames(sqlite3* db, std::set<std::string>& out, std::string& error) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'"
+                               " AND name NOT LIKE 'sqlite_%'", -1, &s, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
+        return false;
+    }
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) out.insert(Text(s, 0));
+    if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
+    sqlite3_finalize(s);
+    return rc == SQLITE_DONE;
+}
+
+std::string Join(const std::set<std::string>& names) {
+    std::string out;
+    for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
 }
 }  // namespace
 
@@ -40,92 +128,265 @@ int RecordTypeOf(const std::string& device) {
 }
 
 HistoryStore::~HistoryStore() {
-    for (sqlite3_stmt* s : {insertImage_, insertAlarm_, latest_, count_}) sqlite3_finalize(s);
+    for (sqlite3_stmt* s : {insertImage_, insertAlarm_, insertActive_, upsertSeen_, pruneImages_,
+                            pruneAlarms_, latest_, count_}) {
+        sqlite3_finalize(s);
+    }
     if (db_ != nullptr) sqlite3_close(db_);
 }
 
 bool HistoryStore::Exec(const char* sql, std::string& error) {
     char* message = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-    error = message != nullptr ? message : "sqlite error";
+    error = message != nullptr ? message : sqlite3_errmsg(db_);
     sqlite3_free(message);
     return false;
 }
 
+// What a file holds, told before anything is written to it: -1 when it is
+// not a trm27k history (or cannot be read), 0 when it is new or empty, else
+// its schema version (1 for the unversioned layout of earlier monitors).
+int HistoryStore::Identify(const std::string& path, std::string& error) {
+    int64_t appId = 0, version = 0;
+    std::set<std::string> tables;
+    std::string why;
+    if (!QueryInt(db_, "PRAGMA application_id", appId, why) ||
+        !QueryInt(db_, "PRAGMA user_version", version, why) || !TableNames(db_, tables, why)) {
+        error = path + ": not a readable trm27k history database (" + why + ")";
+        return -1;
+    }
+    if (appId == 0 && version == 0) {
+        if (tables.empty()) return 0;
+        if (tables == std::set<std::string>{"alarms", "history"}) return 1;
+    }
+    if (appId != kApplicationId) {
+        error = path + ": not a trm27k history database (" +
+                (tables.empty() ? "application id " + std::to_string(appId)
+                                : "it holds the tables " + Join(tables)) + ")";
+        return -1;
+    }
+    if (version > kSchemaVersion || version < 1) {
+        error = path + ": history schema " + std::to_string(version) + " is not one this monitor " +
+                "knows (1 to " + std::to_string(kSchemaVersion) + "); a newer trm27k wrote it?";
+        return -1;
+    }
+    return static_cast<int>(version);
+}
+
+// Brings a database of schema `from` (0: empty) to the current one.
+bool HistoryStore::Migrate(int from, std::string& error) {
+    if (from == kSchemaVersion) return true;
+    const std::string sql = std::string("BEGIN IMMEDIATE;") + (from == 0 ? kSchema : "") + kSchema2 +
+                            "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
+                            "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";COMMIT;";
+    if (Exec(sql.c_str(), error)) return true;
+    std::string ignored;
+    Exec("ROLLBACK", ignored);
+    return false;
+}
+
+bool HistoryStore::Prepare(std::string& error) {
+    // Schema 1 (read only) has no confirmation times.
+    const char* latest =
+        schema_ >= 2 ? "SELECT h.id, h.time, h.data_id, h.device, h.record_type, h.image, s.time"
+                       " FROM history h LEFT JOIN seen s ON s.data_id = h.data_id AND"
+                       " s.device = h.device WHERE h.data_id = ? AND h.device = ?"
+                       " ORDER BY h.id DESC LIMIT 1"
+                     : "SELECT id, time, data_id, device, record_type, image, NULL FROM history"
+                       " WHERE data_id = ? AND device = ? ORDER BY id DESC LIMIT 1";
+    std::vector<std::pair<sqlite3_stmt**, const char*>> statements = {
+        {&latest_, latest},
+        {&count_, "SELECT count(*) FROM history WHERE data_id = ? AND device = ?"},
+    };
+    if (!readOnly_) {
+        statements.insert(statements.end(), {
+            {&insertImage_, "INSERT INTO history (time, data_id, device, record_type, image)"
+                            " VALUES (?, ?, ?, ?, ?)"},
+            {&insertAlarm_, "INSERT INTO alarms (time, data_id, device, state, level, key, code,"
+                            " name, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"},
+            {&insertActive_, "INSERT INTO active_alarms (data_id, device, level, key, code, name,"
+                             " detail) VALUES (?, ?, ?, ?, ?, ?, ?)"},
+            {&upsertSeen_, "INSERT INTO seen (data_id, device, time) VALUES (?, ?, ?)"
+                           " ON CONFLICT (data_id, device) DO UPDATE SET time = excluded.time"},
+            // Of the 200 oldest rows by id, those past the retention go: a
+            // write stays short however much is due.
+            {&pruneImages_, "DELETE FROM history WHERE id IN (SELECT id FROM history ORDER BY id"
+                            " LIMIT 200) AND time < ?"},
+            {&pruneAlarms_, "DELETE FROM alarms WHERE id IN (SELECT id FROM alarms ORDER BY id"
+                            " LIMIT 200) AND time < ?"},
+        });
+    }
+    for (const auto& [statement, sql] : statements) {
+        if (sqlite3_prepare_v2(db_, sql, -1, statement, nullptr) != SQLITE_OK) {
+            error = sqlite3_errmsg(db_);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool HistoryStore::Open(const std::string& path, std::string& error) {
-    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
-        error = "cannot open the history " + path + ": " + sqlite3_errmsg(db_);
+    struct stat st {};
+    if (path != ":memory:" && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
         return false;
     }
-    sqlite3_busy_timeout(db_, 2000);
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        error = path + ": cannot open: " + sqlite3_errmsg(db_);
+        return false;
+    }
+    // Written from the poll thread: long enough to ride out a reader's
+    // checkpoint, short against the 2-second gate between exchanges.
+    sqlite3_busy_timeout(db_, 500);
+    const int version = Identify(path, error);
+    if (version < 0) return false;
     // A small page cache: the history is written, rarely read, on a small board.
-    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", error)) {
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", error) ||
+        !Migrate(version, error)) {
+        error = path + ": " + error;
         return false;
     }
-    if (!Exec(kSchema, error)) return false;
-    const bool prepared =
-        sqlite3_prepare_v2(db_,
-                           "INSERT INTO history (time, data_id, device, record_type, image)"
-                           " VALUES (?, ?, ?, ?, ?)", -1, &insertImage_, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db_,
-                           "INSERT INTO alarms (time, data_id, device, state, level, key, code,"
-                           " name, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                           -1, &insertAlarm_, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db_,
-                           "SELECT image FROM history WHERE data_id = ? AND device = ?"
-                           " ORDER BY id DESC LIMIT 1", -1, &latest_, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db_, "SELECT count(*) FROM history WHERE data_id = ? AND device = ?",
-                           -1, &count_, nullptr) == SQLITE_OK;
-    if (!prepared) error = std::string("history: ") + sqlite3_errmsg(db_);
-    return prepared;
+    schema_ = kSchemaVersion;
+    if (Prepare(error)) return true;
+    error = path + ": " + error;
+    return false;
 }
 
-bool HistoryStore::SaveImage(const ImageRow& row) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sqlite3_stmt* s = insertImage_;
-    BindText(s, 1, row.time);
-    sqlite3_bind_int64(s, 2, row.dataId);
-    BindText(s, 3, row.device);
-    sqlite3_bind_int(s, 4, row.recordType);
-    sqlite3_bind_blob(s, 5, row.image.data(), static_cast<int>(row.image.size()), SQLITE_TRANSIENT);
+bool HistoryStore::OpenReadOnly(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        return false;
+    }
+    readOnly_ = true;
+    // A write-ahead-logged database in a folder this process may not write
+    // to cannot get its shared-memory file; it is then read as unchanging.
+    for (const char* mode : {"?mode=ro", "?immutable=1"}) {
+        if (db_ != nullptr) sqlite3_close(db_);
+        db_ = nullptr;
+        const std::string uri = UriPath(path) + mode;
+        if (sqlite3_open_v2(uri.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) !=
+            SQLITE_OK) {
+            error = path + ": cannot open: " + sqlite3_errmsg(db_);
+            continue;
+        }
+        sqlite3_busy_timeout(db_, 1000);
+        schema_ = Identify(path, error);
+        if (schema_ == 0) return true;  // empty: nothing to read
+        if (schema_ > 0) return Prepare(error) || (error = path + ": " + error, false);
+        if (sqlite3_extended_errcode(db_) != SQLITE_CANTOPEN) return false;
+    }
+    return false;
+}
+
+bool HistoryStore::Step(sqlite3_stmt* s, std::string& error) {
     const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    if (!ok) error = sqlite3_errmsg(db_);
     sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
     return ok;
 }
 
-bool HistoryStore::SaveAlarm(const AlarmRow& row) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sqlite3_stmt* s = insertAlarm_;
-    BindText(s, 1, row.time);
-    sqlite3_bind_int64(s, 2, row.dataId);
-    BindText(s, 3, row.device);
-    BindText(s, 4, row.state);
-    sqlite3_bind_int(s, 5, row.level);
-    BindText(s, 6, row.key);
-    BindText(s, 7, row.code);
-    BindText(s, 8, row.name);
-    BindText(s, 9, row.detail);
-    const bool ok = sqlite3_step(s) == SQLITE_DONE;
-    sqlite3_reset(s);
-    return ok;
+bool HistoryStore::WriteBatch(const Batch& b, std::string& error) {
+    for (const ImageRow& row : b.images) {
+        BindText(insertImage_, 1, row.time);
+        sqlite3_bind_int64(insertImage_, 2, row.dataId);
+        BindText(insertImage_, 3, row.device);
+        sqlite3_bind_int(insertImage_, 4, row.recordType);
+        sqlite3_bind_blob(insertImage_, 5, row.image.data(), static_cast<int>(row.image.size()),
+                          SQLITE_TRANSIENT);
+        if (!Step(insertImage_, error)) return false;
+    }
+    for (const AlarmRow& row : b.alarms) {
+        BindAlarm(insertAlarm_, row, true);
+        if (!Step(insertAlarm_, error)) return false;
+    }
+    if (b.replaceActive && !Exec("DELETE FROM active_alarms", error)) return false;
+    for (const ActiveAlarm& row : b.replaceActive ? b.active : std::vector<ActiveAlarm>()) {
+        BindAlarm(insertActive_, row, false);
+        if (!Step(insertActive_, error)) return false;
+    }
+    for (const SeenRow& row : b.seen) {
+        sqlite3_bind_int64(upsertSeen_, 1, row.dataId);
+        BindText(upsertSeen_, 2, row.device);
+        BindText(upsertSeen_, 3, row.time);
+        if (!Step(upsertSeen_, error)) return false;
+    }
+    if (b.pruneBefore.empty()) return true;
+    for (sqlite3_stmt* prune : {pruneImages_, pruneAlarms_}) {
+        BindText(prune, 1, b.pruneBefore);
+        if (!Step(prune, error)) return false;
+    }
+    return true;
 }
 
-bool HistoryStore::LatestImage(unsigned int dataId, const std::string& device,
-                               std::vector<uint8_t>& out) {
+bool HistoryStore::Write(const Batch& batch, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (db_ == nullptr || readOnly_) {
+        error = "the history is not open for writing";
+        return false;
+    }
+    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    bool ok = WriteBatch(batch, error);
+    for (const CommitHook& hook : hooks_) ok = ok && hook(db_, error);
+    if (ok && Exec("COMMIT", error)) return true;
+    std::string ignored;
+    Exec("ROLLBACK", ignored);
+    return false;
+}
+
+void HistoryStore::AddCommitHook(CommitHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hooks_.push_back(std::move(hook));
+}
+
+bool HistoryStore::LatestImage(unsigned int dataId, const std::string& device, ImageRow& out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (latest_ == nullptr) return false;
     sqlite3_bind_int64(latest_, 1, dataId);
     BindText(latest_, 2, device);
     const bool found = sqlite3_step(latest_) == SQLITE_ROW;
     if (found) {
-        const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(latest_, 0));
-        out.assign(blob, blob + sqlite3_column_bytes(latest_, 0));
+        out = ReadImageRow(latest_);
+        const std::string seen = Text(latest_, 6);
+        if (seen > out.time) out.time = seen;
     }
     sqlite3_reset(latest_);
     return found;
 }
 
+std::vector<ActiveAlarm> HistoryStore::ActiveAlarms() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<ActiveAlarm> rows;
+    sqlite3_stmt* s = nullptr;
+    if (db_ == nullptr || schema_ < 2 ||
+        sqlite3_prepare_v2(db_, "SELECT data_id, device, level, key, code, name, detail FROM"
+                                " active_alarms ORDER BY rowid", -1, &s, nullptr) != SQLITE_OK) {
+        return rows;
+    }
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        ActiveAlarm a;
+        a.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 0));
+        a.device = Text(s, 1);
+        a.level = sqlite3_column_int(s, 2);
+        a.key = Text(s, 3);
+        a.code = Text(s, 4);
+        a.name = Text(s, 5);
+        a.detail = Text(s, 6);
+        rows.push_back(std::move(a));
+    }
+    sqlite3_finalize(s);
+    return rows;
+}
+
 int64_t HistoryStore::CountImages(unsigned int dataId, const std::string& device) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == nullptr) return 0;
     sqlite3_bind_int64(count_, 1, dataId);
     BindText(count_, 2, device);
     const int64_t n = sqlite3_step(count_) == SQLITE_ROW ? sqlite3_column_int64(count_, 0) : 0;
@@ -133,24 +394,35 @@ int64_t HistoryStore::CountImages(unsigned int dataId, const std::string& device
     return n;
 }
 
-std::vector<ImageRow> HistoryStore::Query(const char* sql) {
+bool HistoryStore::EachRow(const char* sql, const std::function<void(const ImageRow&)>& each,
+                           std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<ImageRow> rows;
+    if (db_ == nullptr || schema_ == 0) return true;  // an empty file: nothing to read
     sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return rows;
-    while (sqlite3_step(s) == SQLITE_ROW) rows.push_back(ReadImageRow(s));
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db_);
+        return false;
+    }
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) each(ReadImageRow(s));
+    if (rc != SQLITE_DONE) error = sqlite3_errmsg(db_);
     sqlite3_finalize(s);
-    return rows;
+    return rc == SQLITE_DONE;
 }
 
 std::vector<ImageRow> HistoryStore::LatestOfEach() {
-    return Query(
-        "SELECT id, time, data_id, device, record_type, image FROM history WHERE id IN"
-        " (SELECT max(id) FROM history GROUP BY data_id, device) ORDER BY data_id, device");
+    std::vector<ImageRow> rows;
+    std::string ignored;
+    EachRow("SELECT id, time, data_id, device, record_type, image FROM history WHERE id IN"
+            " (SELECT max(id) FROM history GROUP BY data_id, device) ORDER BY data_id, device",
+            [&rows](const ImageRow& row) { rows.push_back(row); }, ignored);
+    return rows;
 }
 
-std::vector<ImageRow> HistoryStore::AllImages() {
-    return Query("SELECT id, time, data_id, device, record_type, image FROM history ORDER BY id");
+bool HistoryStore::ForEachImage(const std::function<void(const ImageRow&)>& each,
+                                std::string& error) {
+    return EachRow("SELECT id, time, data_id, device, record_type, image FROM history ORDER BY id",
+                   each, error);
 }
 
 }  // namespace history

@@ -1,8 +1,20 @@
 #pragma once
-// The device history in SQLite: one row per saved record image, one row per
-// alarm event. Each write is its own transaction, so a crash loses at most
-// the row being written. Safe to use from several threads.
+// The device history in SQLite: saved record images, alarm events, the
+// alarms active at the last write, and when each child's newest image was
+// last confirmed by a poll cycle.
+//
+// A writer hands over a Batch; Write puts it, the retention pruning and every
+// commit hook into one transaction, so after a crash the database holds each
+// batch whole or not at all. The journal is a write-ahead log with
+// synchronous=NORMAL: a power cut can lose the last batches written since the
+// last checkpoint sync, never corrupt the file.
+//
+// The file carries its schema: application_id "TRMK" and user_version
+// kSchemaVersion. Open refuses a file that is not a trm27k history or was
+// written by a newer schema, and leaves it untouched; the unversioned layout
+// of earlier monitors is brought up to date in place.
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,9 +24,11 @@ struct sqlite3_stmt;
 
 namespace history {
 
+constexpr int kSchemaVersion = 2;
+
 struct ImageRow {
     int64_t id = 0;
-    std::string time;
+    std::string time;  // local time of the cycle, "2026-12-08T16:05:09"
     unsigned int dataId = 0;
     std::string device;
     int recordType = 0;
@@ -30,6 +44,26 @@ struct AlarmRow {
     std::string key, code, name, detail;
 };
 
+// An alarm active when its batch was written ("state" unused).
+using ActiveAlarm = AlarmRow;
+
+// A child whose newest stored image still held at `time`.
+struct SeenRow {
+    unsigned int dataId = 0;
+    std::string device;
+    std::string time;
+};
+
+// What one transaction writes.
+struct Batch {
+    std::vector<ImageRow> images;
+    std::vector<AlarmRow> alarms;
+    bool replaceActive = false;  // true: `active` replaces the stored active alarms
+    std::vector<ActiveAlarm> active;
+    std::vector<SeenRow> seen;
+    std::string pruneBefore;  // rows older than this go, a few hundred per write; empty: none
+};
+
 // Record type of a device type's data image ("trm27k-ac" 5175, -dc 5176, -rc 5177).
 int RecordTypeOf(const std::string& device);
 
@@ -40,25 +74,56 @@ public:
     HistoryStore(const HistoryStore&) = delete;
     HistoryStore& operator=(const HistoryStore&) = delete;
 
-    // Opens or creates the database; ":memory:" keeps it in memory.
+    // Opens or creates the database for writing; ":memory:" keeps it in
+    // memory. The error names the file and the reason.
     bool Open(const std::string& path, std::string& error);
-    bool SaveImage(const ImageRow& row);
-    bool SaveAlarm(const AlarmRow& row);
-    // The newest image of one device, if any.
-    bool LatestImage(unsigned int dataId, const std::string& device, std::vector<uint8_t>& out);
+    // Opens an existing database for reading only: nothing is created or
+    // changed, and a read-only file or folder is fine.
+    bool OpenReadOnly(const std::string& path, std::string& error);
+
+    // Writes `batch` in one transaction; false with SQLite's reason, and
+    // nothing of the batch written.
+    bool Write(const Batch& batch, std::string& error);
+
+    // Statements of another output that must commit with the history (an
+    // outbox): `hook` runs inside every Write's transaction after the batch;
+    // false with a reason rolls the whole transaction back. Add hooks after
+    // Open and before the first Write; create the hook's tables with Exec.
+    using CommitHook = std::function<bool(sqlite3* db, std::string& error)>;
+    void AddCommitHook(CommitHook hook);
+    bool Exec(const char* sql, std::string& error);
+
+    // The newest image of one device; `out.time` is the later of its own
+    // time and the time a cycle last confirmed it.
+    bool LatestImage(unsigned int dataId, const std::string& device, ImageRow& out);
+    std::vector<ActiveAlarm> ActiveAlarms();
     int64_t CountImages(unsigned int dataId, const std::string& device);
     // The newest image of every (data id, device) pair.
     std::vector<ImageRow> LatestOfEach();
-    std::vector<ImageRow> AllImages();
+    // Every image, oldest first, one at a time; false with the reason when
+    // reading fails part way.
+    bool ForEachImage(const std::function<void(const ImageRow&)>& each, std::string& error);
 
 private:
-    bool Exec(const char* sql, std::string& error);
-    std::vector<ImageRow> Query(const char* sql);
+    int Identify(const std::string& path, std::string& error);
+    bool Migrate(int from, std::string& error);
+    bool Prepare(std::string& error);
+    bool WriteBatch(const Batch& batch, std::string& error);
+    bool Step(sqlite3_stmt* s, std::string& error);
+    bool EachRow(const char* sql, const std::function<void(const ImageRow&)>& each,
+                 std::string& error);
 
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
+    bool readOnly_ = false;
+    int schema_ = 0;  // of the open file; 0: empty
+    std::vector<CommitHook> hooks_;
     sqlite3_stmt* insertImage_ = nullptr;
     sqlite3_stmt* insertAlarm_ = nullptr;
+    sqlite3_stmt* insertActive_ = nullptr;
+    sqlite3_stmt* upsertSeen_ = nullptr;
+    sqlite3_stmt* pruneImages_ = nullptr;
+    sqlite3_stmt* pruneAlarms_ = nullptr;
     sqlite3_stmt* latest_ = nullptr;
     sqlite3_stmt* count_ = nullptr;
 };

@@ -18,6 +18,12 @@ std::vector<AlarmChange> AlarmTracker::Apply(const std::vector<rule_value>& rule
     return changes;
 }
 
+void AlarmTracker::Restore(const rule_value& rule) {
+    rule_value active = rule;
+    active.active = 1;
+    state_[Key{rule.data_id, rule.key, rule.detail}] = std::move(active);
+}
+
 std::vector<rule_value> AlarmTracker::Active() const {
     std::vector<rule_value> active;
     for (const auto& [key, rule] : state_) {

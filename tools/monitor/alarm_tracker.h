@@ -21,6 +21,9 @@ public:
     // Applies one batch; returns the rules whose state changed, in batch order.
     // A rule seen for the first time changes state only when it is active.
     std::vector<AlarmChange> Apply(const std::vector<rule_value>& rules);
+    // Takes a rule as active without a change: an alarm still active from
+    // before a restart, so it is not raised again.
+    void Restore(const rule_value& rule);
     // Every active rule, in key order.
     std::vector<rule_value> Active() const;
 

@@ -1,6 +1,14 @@
 #include "event_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <sstream>
 
@@ -49,27 +57,104 @@ void MakeValidUtf8(Json::Value& v) {
 }
 }  // namespace
 
+namespace {
+std::atomic<bool> g_reopen{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+}  // namespace
+
 EventLog::~EventLog() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
-bool EventLog::Open(const std::string& path, std::string& error) {
+void EventLog::RequestReopen() { g_reopen = true; }
+
+bool EventLog::Open(const std::string& path, std::string& error, EventFileSettings settings) {
     if (path.empty()) return true;
-    file_ = std::fopen(path.c_str(), "w");
-    if (file_ == nullptr) {
-        error = "cannot write the event file " + path;
-        return false;
-    }
+    path_ = path;
+    settings_ = std::move(settings);
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;  // readable texts; MakeValidUtf8 keeps the file valid
     builder["precision"] = 7;     // values are 32-bit floats: about seven digits
     writer_.reset(builder.newStreamWriter());
+    return OpenFile(error);
+}
+
+bool EventLog::OpenFile(std::string& error) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        error = "cannot write the event file " + path_ + ": " + std::strerror(errno);
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    // A device or a pipe (/dev/full, a fifo) is written to but never rotated.
+    regular_ = S_ISREG(st.st_mode);
+    size_ = regular_ ? static_cast<uint64_t>(st.st_size) : 0;
     return true;
 }
 
-void EventLog::Write(const char* event, Json::Value fields) {
-    if (file_ == nullptr) return;
+bool EventLog::Omitted(const char* event) const {
+    for (const std::string& kind : settings_.omit) {
+        if (kind == event) return true;
+    }
+    return false;
+}
+
+// FILE becomes FILE.1, FILE.1 becomes FILE.2 and so on; the oldest past
+// `keep` is overwritten by the rename. A rename that fails leaves the file
+// growing rather than losing events.
+void EventLog::RotateIfFull(size_t lineBytes) {
+    if (!regular_ || settings_.maxBytes == 0 || size_ == 0 ||
+        size_ + lineBytes <= settings_.maxBytes) {
+        return;
+    }
+    for (int k = settings_.keep - 1; k >= 1; --k) {
+        const std::string from = path_ + "." + std::to_string(k);
+        ::rename(from.c_str(), (path_ + "." + std::to_string(k + 1)).c_str());
+    }
+    const bool moved = settings_.keep > 0 ? ::rename(path_.c_str(), (path_ + ".1").c_str()) == 0
+                                          : ::unlink(path_.c_str()) == 0;
+    std::string error;
+    if (moved && !OpenFile(error)) std::fprintf(stderr, "trm27k-monitor: %s\n", error.c_str());
+}
+
+// One write per line; a short write is cut back off, so a reader never
+// meets half a line.
+bool EventLog::Append(const std::string& line) {
+    if (fd_ < 0) {
+        ReportFailure(EBADF);
+        return false;
+    }
+    const ssize_t n = ::write(fd_, line.data(), line.size());
+    if (n == static_cast<ssize_t>(line.size())) {
+        size_ += line.size();
+        return true;
+    }
+    const int cause = n < 0 ? errno : ENOSPC;
+    if (n > 0 && (!regular_ || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0)) {
+        size_ += static_cast<uint64_t>(n);  // could not take it back: at least keep count
+    }
+    ReportFailure(cause);
+    return false;
+}
+
+void EventLog::ReportFailure(int cause) {
+    ++lost_;
+    ++lostSinceWrite_;
+    lastFailure_ = std::strerror(cause);
+    if (std::find(causesReported_.begin(), causesReported_.end(), cause) != causesReported_.end()) {
+        return;
+    }
+    causesReported_.push_back(cause);
+    std::fprintf(stderr, "trm27k-monitor: cannot write the event file %s: %s (lines are counted "
+                 "as lost; further failures of this kind are only counted)\n", path_.c_str(),
+                 lastFailure_.c_str());
+}
+
+std::string EventLog::Line(const char* event, Json::Value fields) {
     Json::Value line(Json::objectValue);
     line["event"] = event;
     line["time"] = LocalIsoTime();
@@ -77,12 +162,36 @@ void EventLog::Write(const char* event, Json::Value fields) {
     for (const auto& name : fields.getMemberNames()) line[name] = fields[name];
     MakeValidUtf8(line);
     std::ostringstream text;
-    std::lock_guard<std::mutex> lock(mutex_);
     writer_->write(line, &text);
     text << '\n';
-    const std::string out = text.str();
-    std::fwrite(out.data(), 1, out.size(), file_);
-    std::fflush(file_);
+    return text.str();
+}
+
+void EventLog::Write(const char* event, Json::Value fields) {
+    if (path_.empty() || Omitted(event)) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::string line = Line(event, std::move(fields));
+    if (g_reopen.exchange(false)) {
+        std::string error;
+        if (!OpenFile(error)) std::fprintf(stderr, "trm27k-monitor: %s\n", error.c_str());
+    }
+    if (lostSinceWrite_ > 0 && fd_ >= 0) {
+        Json::Value v(Json::objectValue);
+        v["target"] = "events";
+        v["state"] = "resumed";
+        v["lost"] = static_cast<Json::UInt64>(lostSinceWrite_);
+        v["reason"] = lastFailure_;
+        const std::string notice = Line("storage", std::move(v));
+        RotateIfFull(notice.size());
+        if (Append(notice)) {
+            lostSinceWrite_ = 0;
+        } else {
+            --lost_;  // the notice is no event of its own
+            --lostSinceWrite_;
+        }
+    }
+    RotateIfFull(line.size());
+    if (Append(line)) lostSinceWrite_ = 0;
 }
 
 int64_t MonotonicMs() {

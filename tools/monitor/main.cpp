@@ -21,7 +21,14 @@ int main(int argc, char** argv) {
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP reopens the event file (after an external logrotate moved it).
+    struct sigaction hangup {};
+    hangup.sa_handler = [](int) { monitor::EventLog::RequestReopen(); };
+    sigaction(SIGHUP, &hangup, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // A write past the file size limit fails like one on a full disk, and is
+    // handled as one, instead of killing the monitor.
+    std::signal(SIGXFSZ, SIG_IGN);
     monitor::MonitorApp app(options);
     return app.Run(g_stop);
 }

@@ -11,6 +11,7 @@
 
 #include "PMBusProtocol.h"
 #include "poll_loop.h"
+#include "restore.h"
 #include "serial_port.h"
 #include "summary.h"
 
@@ -92,17 +93,6 @@ int MonitorApp::CreateDevice() {
     return 0;
 }
 
-// Offers every child its newest saved image.
-void MonitorApp::Restore() {
-    for (const auto& child : device_->GetAllChildVDevices()) {
-        std::vector<uint8_t> image;
-        if (!store_.LatestImage(child->DataId(), child->DeviceType(), image)) continue;
-        const bool taken = child->LoadFromCache(image.data(), static_cast<int>(image.size()));
-        spdlog::get("trm27k")->info("restore {} {}: {} bytes {}", child->DeviceType(),
-                                    child->DataId(), image.size(), taken ? "taken" : "refused");
-    }
-}
-
 void MonitorApp::AnswerQueries() {
     for (const Query& q : options_.queries) {
         Json::Value v(Json::objectValue);
@@ -150,12 +140,39 @@ int MonitorApp::Poll(int fd, const std::atomic<bool>& stop) {
     auto& protocol = dynamic_cast<PMBusProtocol&>(*device_);
     PollLoop loop(protocol, fd, *controller_, events_, settings);
     const bool ok = loop.Run(stop, [this](long cycle) {
+        controller_->EndCycle();
         if (!options_.quiet) PrintSummary(summary_, cycle, *device_, *controller_);
         AnswerQueries();
     });
     controller_->Drain();
+    recorder_->Flush(controller_->ActiveAlarmRows());
     ::close(fd);
-    return ok ? 0 : Fail(1, "the line was lost");
+    if (!ok) return Fail(1, "the line was lost");
+    return StorageStatus();
+}
+
+// Whatever could not be written makes the exit status 3, so a service
+// manager sees it even though the poll went on.
+int MonitorApp::StorageStatus() {
+    if (recorder_->Lost() == 0 && events_.Lost() == 0) return 0;
+    return Fail(3, std::to_string(recorder_->Lost()) + " history rows and " +
+                       std::to_string(events_.Lost()) + " event lines could not be written");
+}
+
+// With --cycles 0 the history is only read: a missing file is no history,
+// and nothing is created or changed.
+bool MonitorApp::OpenHistory(std::string& error) {
+    if (options_.cycles != 0) return store_.Open(options_.history, error);
+    if (options_.history == ":memory:" || ::access(options_.history.c_str(), F_OK) != 0) return true;
+    return store_.OpenReadOnly(options_.history, error);
+}
+
+EventFileSettings MonitorApp::EventSettings() const {
+    EventFileSettings s;
+    s.maxBytes = static_cast<uint64_t>(options_.eventsMaxMb) << 20;
+    s.keep = static_cast<int>(options_.eventsKeep);
+    s.omit = options_.eventsOmit;
+    return s;
 }
 
 int MonitorApp::Run(const std::atomic<bool>& stop) {
@@ -167,12 +184,22 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
     if (!options_.simScenario.empty() && !simulator_.LoadScenario(options_.simScenario, error)) {
         return Fail(2, error);
     }
-    if (!events_.Open(options_.events, error)) return Fail(2, error);
-    if (!store_.Open(options_.history, error)) return Fail(2, error);
-    controller_ = std::make_shared<MonitorController>(events_, store_, options_.fast);
+    if (!events_.Open(options_.events, error, EventSettings())) return Fail(2, error);
+    if (!OpenHistory(error)) {
+        Json::Value v(Json::objectValue);
+        v["target"] = "history";
+        v["state"] = "refused";
+        v["reason"] = error;
+        events_.Write("storage", std::move(v));
+        return Fail(2, error);
+    }
+    recorder_ = std::make_unique<HistoryRecorder>(store_, events_, RecorderSettingsFor(options_));
+    controller_ = std::make_shared<MonitorController>(events_, *recorder_, options_.fast,
+                                                      options_.eventsRules == "all");
     SetUpLogging();
     if (const int status = CreateDevice()) return status;
-    Restore();
+    RestoreImages(store_, *device_);
+    controller_->RestoreAlarms(store_.ActiveAlarms());
     if (options_.cycles == 0) {
         AnswerQueries();
         return 0;

@@ -1,12 +1,14 @@
 #pragma once
 // The monitor's run from start to stop. Exit status: 0 clean stop, 1 lost
-// line or plug-in failure, 2 bad arguments or configuration.
+// line or plug-in failure, 2 bad arguments, configuration or history file,
+// 3 history rows or event lines that could not be written.
 #include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "builtin_sim.h"
 #include "event_log.h"
+#include "history_recorder.h"
 #include "history_store.h"
 #include "monitor_controller.h"
 #include "options.h"
@@ -25,7 +27,9 @@ private:
     bool SetUpOutput();
     void SetUpLogging();
     int CreateDevice();
-    void Restore();
+    bool OpenHistory(std::string& error);
+    EventFileSettings EventSettings() const;
+    int StorageStatus();
     void AnswerQueries();
     int OpenLine(int& fd);
     int Poll(int fd, const std::atomic<bool>& stop);
@@ -34,6 +38,7 @@ private:
     std::FILE* summary_ = nullptr;  // the original standard output
     EventLog events_;
     history::HistoryStore store_;
+    std::unique_ptr<HistoryRecorder> recorder_;  // before the controller, which feeds it
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<SMDSPDevice> device_;

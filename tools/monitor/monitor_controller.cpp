@@ -30,9 +30,9 @@ Json::Value RuleJson(const rule_value& rule) {
     return v;
 }
 
-MonitorController::MonitorController(EventLog& events, history::HistoryStore& store,
-                                     bool skipPauses)
-    : events_(events), store_(store), skipPauses_(skipPauses) {}
+MonitorController::MonitorController(EventLog& events, HistoryRecorder& history,
+                                     bool skipPauses, bool allRules)
+    : events_(events), history_(history), skipPauses_(skipPauses), allRules_(allRules) {}
 
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
@@ -48,17 +48,10 @@ void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_
     if (type == kRectifierRecord) cycleEnded_ = true;
 }
 
+// Runs in the work item after the batch; the recorder decides whether the
+// image becomes a row, and reports it once it is written.
 void MonitorController::SaveHistory(SMDVDevice& device, const uint8_t* data, unsigned int length) {
-    history::ImageRow row;
-    row.time = LocalIsoTime();
-    row.dataId = device.DataId();
-    row.device = device.DeviceType();
-    row.recordType = history::RecordTypeOf(row.device);
-    row.image.assign(data, data + length);
-    store_.SaveImage(row);
-    Json::Value v = DeviceJson(device);
-    v["length"] = length;
-    events_.Write("history", std::move(v));
+    history_.AddImage(device.DataId(), device.DeviceType(), data, length);
 }
 
 bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_value>& rules) {
@@ -66,12 +59,17 @@ bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_va
     {
         std::lock_guard<std::mutex> lock(alarmsMutex_);
         changes = alarms_.Apply(rules);
+        for (const AlarmChange& change : changes) {
+            deviceTypes_[{change.rule.data_id, change.rule.key}] = device.DeviceType();
+        }
     }
-    Json::Value batch = DeviceJson(device);
-    batch["changed"] = !changes.empty();
-    batch["rules"] = Json::Value(Json::arrayValue);
-    for (const rule_value& rule : rules) batch["rules"].append(RuleJson(rule));
-    events_.Write("rules", std::move(batch));
+    if (allRules_ || !changes.empty()) {
+        Json::Value batch = DeviceJson(device);
+        batch["changed"] = !changes.empty();
+        batch["rules"] = Json::Value(Json::arrayValue);
+        for (const rule_value& rule : rules) batch["rules"].append(RuleJson(rule));
+        events_.Write("rules", std::move(batch));
+    }
     for (const AlarmChange& change : changes) {
         const rule_value& r = change.rule;
         Json::Value v = DeviceJson(device);
@@ -80,10 +78,49 @@ bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_va
             v[field] = RuleJson(r)[field];
         }
         events_.Write("alarm", v);
-        store_.SaveAlarm({LocalIsoTime(), device.DataId(), device.DeviceType(),
-                          v["state"].asString(), r.level, r.key, r.code, r.name, r.detail});
+        history_.AddAlarm({LocalIsoTime(), device.DataId(), device.DeviceType(),
+                           v["state"].asString(), r.level, r.key, r.code, r.name, r.detail});
     }
     return !changes.empty();
+}
+
+// The cycle's work items are quick (rules, events); waiting for them keeps
+// the history one cycle behind the line at most, whatever the pace.
+void MonitorController::EndCycle() {
+    queue_.Drain();
+    history_.EndCycle(ActiveAlarmRows());
+}
+
+void MonitorController::RestoreAlarms(const std::vector<history::ActiveAlarm>& active) {
+    std::lock_guard<std::mutex> lock(alarmsMutex_);
+    for (const history::ActiveAlarm& a : active) {
+        rule_value rule;
+        rule.level = static_cast<uint8_t>(a.level);
+        rule.key = a.key;
+        rule.code = a.code;
+        rule.name = a.name;
+        rule.detail = a.detail;
+        rule.data_id = a.dataId;
+        alarms_.Restore(rule);
+        deviceTypes_[{a.dataId, a.key}] = a.device;
+    }
+}
+
+std::vector<history::ActiveAlarm> MonitorController::ActiveAlarmRows() {
+    std::lock_guard<std::mutex> lock(alarmsMutex_);
+    std::vector<history::ActiveAlarm> rows;
+    for (const rule_value& r : alarms_.Active()) {
+        history::ActiveAlarm a;
+        a.dataId = r.data_id;
+        a.device = deviceTypes_[{r.data_id, r.key}];
+        a.level = r.level;
+        a.key = r.key;
+        a.code = r.code;
+        a.name = r.name;
+        a.detail = r.detail;
+        rows.push_back(std::move(a));
+    }
+    return rows;
 }
 
 void MonitorController::BatchPending(SMDVDevice& device) {

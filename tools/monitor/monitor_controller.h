@@ -10,6 +10,7 @@
 #include "SMDController.h"
 #include "alarm_tracker.h"
 #include "event_log.h"
+#include "history_recorder.h"
 #include "history_store.h"
 #include "work_queue.h"
 
@@ -17,7 +18,9 @@ namespace monitor {
 
 class MonitorController : public SMDController {
 public:
-    MonitorController(EventLog& events, history::HistoryStore& store, bool skipPauses);
+    // `allRules`: a "rules" event for every batch; false: only for batches
+    // in which some rule changed state.
+    MonitorController(EventLog& events, HistoryRecorder& history, bool skipPauses, bool allRules);
 
     void PublishRecord(SMDVDevice& device, int type, const uint8_t* data, unsigned int length,
                        bool flag) override;
@@ -32,6 +35,14 @@ public:
 
     // Batches rules that a device left pending (the main device's own).
     void BatchPending(SMDVDevice& device);
+    // The cycle is complete: waits for its work items, then hands its
+    // history to the store (the one transaction of the poll thread).
+    void EndCycle();
+    // Alarms active at the last stop: not raised again, cleared when the
+    // first cycle finds them inactive.
+    void RestoreAlarms(const std::vector<history::ActiveAlarm>& active);
+    // The active alarms as history rows.
+    std::vector<history::ActiveAlarm> ActiveAlarmRows();
     // True once after the rectifier child published, the last record of a cycle.
     bool TakeCycleEnded() { return cycleEnded_.exchange(false); }
     // Waits until every work item handed over so far has run.
@@ -44,10 +55,14 @@ public:
 
 private:
     EventLog& events_;
-    history::HistoryStore& store_;
+    HistoryRecorder& history_;
     bool skipPauses_;
+    bool allRules_;
     std::mutex alarmsMutex_;
     AlarmTracker alarms_;
+    // Device type of each rule by (data id, key): the main device and the
+    // rectifier child share a data id.
+    std::map<std::pair<unsigned int, std::string>, std::string> deviceTypes_;
     std::mutex imagesMutex_;
     std::map<std::pair<unsigned int, int>, std::vector<uint8_t>> latest_;
     std::atomic<bool> cycleEnded_{false};

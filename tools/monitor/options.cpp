@@ -26,6 +26,19 @@ std::string LogLevel(const std::string& text) {
     return "wants trace, debug, info, warn, error or off, not '" + text + "'";
 }
 
+std::string AllOrChanges(const std::string& text) {
+    return text == "all" || text == "changes" ? "" : "wants all or changes, not '" + text + "'";
+}
+
+// The kinds of event the event file holds.
+std::string EventKind(const std::string& text) {
+    for (const char* kind : {"command", "record", "rules", "alarm", "history", "value", "log",
+                             "frame_error", "timeout", "cycle", "storage"}) {
+        if (text == kind) return "";
+    }
+    return "'" + text + "' is no kind of event";
+}
+
 bool ParseQuery(const std::string& text, Query& out) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
@@ -43,9 +56,11 @@ std::string QueryText(const std::string& text) {
     return ParseQuery(text, q) ? "" : "wants ID:KEY, not '" + text + "'";
 }
 
-// Where an option's value goes: a text, a flag, a whole number or the queries.
+// Where an option's value goes: a text, a flag, a whole number, the queries
+// or a list of texts (comma-separated on the command line, an array in the
+// configuration).
 using Field = std::variant<std::string Options::*, bool Options::*, long long Options::*,
-                           std::vector<Query> Options::*>;
+                           std::vector<Query> Options::*, std::vector<std::string> Options::*>;
 
 // One option. `name` is --NAME on the command line and "NAME" in the
 // "monitor" object, unless `commandLineOnly`.
@@ -101,6 +116,22 @@ const OptionRow kOptions[] = {
     Flag("fast", "no pacing, no reply pause, short gate (tests)", &Options::fast),
     Flag("full-poll", "query status and alarms every cycle", &Options::fullPoll),
     Flag("quiet", "no per-cycle summary", &Options::quiet),
+    Number("retain-days", "history rows older than N days are deleted, a few at a time "
+           "(default 30; 0: kept)", &Options::retainDays, 0, 36500),
+    Text("history-rows", "WHICH", "all: a history row per image and cycle (default); changes: "
+         "only images that changed (diff_v, diff_i, state bytes), and one per child every 5 "
+         "minutes", &Options::historyRows, AllOrChanges),
+    Number("history-commit", "write the history at most every N seconds, an alarm change at "
+           "once (default 0: every cycle); a power cut loses at most N seconds",
+           &Options::historyCommit, 0, 3600),
+    Number("events-max-mb", "rotate the event file before it passes N MiB (default 16; 0: "
+           "never)", &Options::eventsMaxMb, 0, 1 << 20),
+    Number("events-keep", "rotated event files kept, FILE.1 the newest (default 4)",
+           &Options::eventsKeep, 0, 1000),
+    Text("events-rules", "WHICH", "all: every rules batch (default); changes: only batches in "
+         "which a rule changed state", &Options::eventsRules, AllOrChanges),
+    {"events-omit", "KIND,...", "event kinds left out of the event file (e.g. command,record)",
+     &Options::eventsOmit, EventKind, 0, 0, false},
 };
 
 std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }
@@ -138,6 +169,13 @@ void AddToCommandLine(CLI::App& app, const OptionRow& row, Options& o) {
                    },
                    row.help)
                 ->type_name(row.value)
+                ->allow_extra_args(false)
+                ->check(ValidatorOf(row.check));
+        }
+        void operator()(std::vector<std::string> Options::*m) const {
+            app.add_option(name, o.*m, row.help)
+                ->type_name(row.value)
+                ->delimiter(',')
                 ->allow_extra_args(false)
                 ->check(ValidatorOf(row.check));
         }
@@ -183,6 +221,18 @@ bool ApplyKey(const OptionRow& row, const Json::Value& v, Options& o, std::strin
                 queries.push_back(q);
             }
             o.*m = std::move(queries);
+            return true;
+        }
+        bool operator()(std::vector<std::string> Options::*m) const {
+            std::vector<std::string> texts;
+            for (const Json::Value& item : v) {
+                if (!item.isString()) break;
+                why = row.check(item.asString());
+                if (!why.empty()) return false;
+                texts.push_back(item.asString());
+            }
+            if (!v.isArray() || texts.size() != v.size()) return Refuse("must be an array of texts");
+            o.*m = std::move(texts);
             return true;
         }
         bool Refuse(const char* text) const {

@@ -167,16 +167,20 @@ int main(int argc, char** argv) {
     }
     history::HistoryStore store;
     std::string error;
-    if (!store.Open(a.history, error)) {
+    if (!store.OpenReadOnly(a.history, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
     const std::set<uint32_t> sent = SentValues();
     std::map<std::string, long> rows;
     long foreign = 0;
-    for (const auto& row : store.AllImages()) {
+    const bool read = store.ForEachImage([&](const history::ImageRow& row) {
         ++rows[std::to_string(row.dataId) + " " + row.device];
         foreign += ForeignInImage(row, sent);
+    }, error);
+    if (!read) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
     }
     bool rowsMatch = rows.size() == 5;
     std::printf("cycles completed:            %ld\n", cycles);

@@ -1,0 +1,251 @@
+// The monitor's files end to end: failed writes are never reported as saved,
+// both files stay bounded, alarms and images survive a restart only as far
+// as they are still true, and a killed monitor leaves files that restore.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <iterator>
+#include <map>
+#include <random>
+
+#include "ProcessKit.h"
+
+using namespace testing_support;
+
+namespace {
+const std::string kMonitor = TRM27K_MONITOR_PATH;
+
+struct MonitorRun {
+    int status;
+    std::vector<Json::Value> events;
+};
+
+// Runs the monitor to its end; `fileLimit` bytes (rounded to 512) cap every
+// file it writes, as a full disk would.
+MonitorRun Monitor(const std::string& dir, std::vector<std::string> extra, rlim_t fileLimit = 0) {
+    std::vector<std::string> args = {kMonitor, "--fast", "--quiet", "--events", dir + "/events.jsonl"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    if (fileLimit > 0) {
+        const rlimit limited{fileLimit, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);  // inherited by the monitor
+    }
+    Process p(args);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    const int status = p.Wait(60);
+    return {status, ReadEvents(dir + "/events.jsonl")};
+}
+
+// Runs SQL on a database from the test itself; the statements' first
+// column of the last row, as text.
+std::string Sql(const std::string& db, const std::string& sql) {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::string out;
+    sqlite3_exec(h, sql.c_str(), [](void* o, int n, char** values, char**) {
+        *static_cast<std::string*>(o) = n > 0 && values[0] != nullptr ? values[0] : "";
+        return 0;
+    }, &out, nullptr);
+    sqlite3_close(h);
+    return out;
+}
+
+size_t Count(const std::vector<Json::Value>& events, const std::string& kind) {
+    return EventsOf(events, kind).size();
+}
+}  // namespace
+
+// A database that is not this monitor's, or of a newer schema, is refused
+// before anything is written to it; a held lock makes every save fail.
+TEST(MonitorStorage, RefusedAndFailedHistoryWritesAreNeverReportedAsSaved) {
+    const std::string dir = ScratchDir("storage-refused");
+    const std::string db = dir + "/h.db";
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
+    Sql(db, "PRAGMA user_version = 3");
+    const std::string before = Sql(db, "SELECT count(*) FROM history");
+    MonitorRun newer = Monitor(dir, {"--cycles", "2", "--history", db});
+    EXPECT_EQ(2, newer.status);
+    ASSERT_EQ(1u, Count(newer.events, "storage"));
+    EXPECT_NE(std::string::npos, EventsOf(newer.events, "storage")[0]["reason"].asString().find("schema 3"));
+    EXPECT_EQ(5u, Count(newer.events, "history"));  // those of the first run only
+    EXPECT_EQ(before, Sql(db, "SELECT count(*) FROM history"));
+    EXPECT_EQ("3", Sql(db, "PRAGMA user_version"));
+
+    WriteFile(dir + "/other.db", "");
+    Sql(dir + "/other.db", "CREATE TABLE t (x)");
+    EXPECT_EQ(2, Monitor(dir, {"--cycles", "1", "--history", dir + "/other.db"}).status);
+    WriteFile(dir + "/text.db", "not a database at all, just text\n");
+    EXPECT_EQ(2, Monitor(dir, {"--cycles", "1", "--history", dir + "/text.db"}).status);
+    std::ifstream text(dir + "/text.db");
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ("not a database at all, just text", line);
+
+    // Another process holds the write lock for the whole run.
+    const std::string locked = dir + "/locked.db";
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", locked}).status);
+    std::remove((dir + "/events.jsonl").c_str());
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(locked.c_str(), &holder));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+    const MonitorRun held = Monitor(dir, {"--cycles", "2", "--history", locked});
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(3, held.status);
+    EXPECT_EQ(0u, Count(held.events, "history"));
+    const auto storage = EventsOf(held.events, "storage");
+    ASSERT_FALSE(storage.empty());
+    EXPECT_EQ("database is locked", storage[0]["reason"].asString());
+    EXPECT_EQ("5", Sql(locked, "SELECT count(*) FROM history"));
+}
+
+// File size limits (as on a full disk): the poll goes on, every saved row
+// is a history event and no more, the event file holds whole lines only.
+TEST(MonitorStorage, AFullDiskLosesRowsAndLinesButNothingIsReportedFalsely) {
+    const std::string dir = ScratchDir("storage-full");
+    const std::string db = dir + "/h.db";
+    // 160 KiB per file: room for some cycles of history, then no more.
+    const MonitorRun full = Monitor(dir, {"--cycles", "60", "--history", db, "--events-omit", "command,record,rules"},
+                             160 * 1024);
+    EXPECT_EQ(3, full.status);
+    EXPECT_EQ(60u, Count(full.events, "cycle"));
+    const auto storage = EventsOf(full.events, "storage");
+    ASSERT_FALSE(storage.empty());
+    EXPECT_EQ("history", storage[0]["target"].asString());
+    const std::string rows = Sql(db, "SELECT count(*) FROM history");
+    EXPECT_EQ(rows, std::to_string(Count(full.events, "history")));
+    EXPECT_LT(std::stoi(rows), 300);
+    EXPECT_EQ("ok", Sql(db, "PRAGMA integrity_check"));
+
+    // The event file itself cannot be written: counted, reported, exit 3.
+    Process devFull({kMonitor, "--fast", "--quiet", "--cycles", "2", "--events", "/dev/full"});
+    EXPECT_EQ(3, devFull.Wait(60));
+}
+
+// An alarm still active after a restart is not raised again; one that
+// cleared while the monitor was stopped is recorded as cleared.
+TEST(MonitorStorage, AlarmStateSurvivesARestart) {
+    const std::string dir = ScratchDir("storage-alarms");
+    const std::string db = dir + "/h.db";
+    WriteFile(dir + "/alarm.json", R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}})");
+    WriteFile(dir + "/quiet.json", "{}");
+    const auto alarms = [&](const std::string& scenario) {
+        std::remove((dir + "/events.jsonl").c_str());
+        const MonitorRun run = Monitor(dir, {"--cycles", "2", "--history", db, "--sim-scenario", dir + "/" + scenario});
+        EXPECT_EQ(0, run.status);
+        std::vector<std::string> seen;
+        for (const auto& a : EventsOf(run.events, "alarm")) {
+            seen.push_back(a["key"].asString() + " " + a["state"].asString());
+        }
+        return seen;
+    };
+    EXPECT_EQ(std::vector<std::string>{"AC_6 raised"}, alarms("alarm.json"));
+    EXPECT_EQ(std::vector<std::string>{}, alarms("alarm.json"));
+    EXPECT_EQ(std::vector<std::string>{"AC_6 cleared"}, alarms("quiet.json"));
+    EXPECT_EQ(std::vector<std::string>{}, alarms("quiet.json"));
+    EXPECT_EQ("0", Sql(db, "SELECT count(*) FROM active_alarms"));
+    EXPECT_EQ("2", Sql(db, "SELECT count(*) FROM alarms"));
+}
+
+// A restored image counts as current, so one older than a minute is not
+// offered: queries wait for the first cycle.
+TEST(MonitorStorage, AnOldImageIsNotRestored) {
+    const std::string dir = ScratchDir("storage-old");
+    const std::string db = dir + "/h.db";
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
+    const auto answer = [&] {
+        const MonitorRun run = Monitor(dir, {"--cycles", "0", "--history", db, "--query", "21:v"});
+        EXPECT_EQ(0, run.status);
+        const auto values = EventsOf(run.events, "value");
+        return values.empty() ? Json::Value() : values.back();
+    };
+    EXPECT_NEAR(53.5, answer()["value"].asDouble(), 0.01);
+    Sql(db, "UPDATE history SET time = datetime(time, '-16 minutes');"
+            "UPDATE seen SET time = strftime('%Y-%m-%dT%H:%M:%S', time, '-16 minutes')");
+    EXPECT_EQ("数据未就绪", answer()["error"].asString());
+}
+
+// Old rows go a few hundred at a time; the event file rotates and keeps
+// its number of files; SIGHUP reopens it after it was moved away.
+TEST(MonitorStorage, RetentionAndRotationBoundBothFiles) {
+    const std::string dir = ScratchDir("storage-bounded");
+    const std::string db = dir + "/h.db";
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
+    // Two years' worth of old rows, as if the clock had moved on.
+    Sql(db, "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 300)"
+            " INSERT INTO history (time, data_id, device, record_type, image)"
+            " SELECT '2024-01-01T00:00:00', 11, 'trm27k-ac', 5175, zeroblob(522) FROM n");
+    ASSERT_EQ("305", Sql(db, "SELECT count(*) FROM history"));
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "2", "--history", db, "--retain-days", "30"}).status);
+    EXPECT_EQ("15", Sql(db, "SELECT count(*) FROM history"));
+    EXPECT_EQ("0", Sql(db, "SELECT count(*) FROM history WHERE time < '2025'"));
+
+    // About 60 KB a cycle: 1 MiB is passed within 20 cycles, several times in 60.
+    const MonitorRun rotated = Monitor(dir, {"--cycles", "60", "--events-max-mb", "1", "--events-keep", "2"});
+    EXPECT_EQ(0, rotated.status);
+    struct stat st {};
+    for (const char* suffix : {"", ".1", ".2"}) {
+        ASSERT_EQ(0, stat((dir + "/events.jsonl" + suffix).c_str(), &st)) << suffix;
+        EXPECT_LE(st.st_size, 1 << 20);
+        for (const auto& e : ReadEvents(dir + "/events.jsonl" + suffix)) EXPECT_TRUE(e.isObject());
+    }
+    EXPECT_NE(0, stat((dir + "/events.jsonl.3").c_str(), &st));
+
+    std::remove((dir + "/events.jsonl").c_str());
+    Process monitor({kMonitor, "--fast", "--quiet", "--events", dir + "/events.jsonl"});
+    for (int i = 0; i < 500 && Count(ReadEvents(dir + "/events.jsonl"), "cycle") < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(0, std::rename((dir + "/events.jsonl").c_str(), (dir + "/moved.jsonl").c_str()));
+    kill(monitor.Pid(), SIGHUP);
+    for (int i = 0; i < 500 && Count(ReadEvents(dir + "/events.jsonl"), "cycle") < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(0, monitor.Stop());
+    EXPECT_GE(Count(ReadEvents(dir + "/events.jsonl"), "cycle"), 2u);
+    // Appended, never truncated: a second run adds to the first.
+    const size_t before = ReadEvents(dir + "/events.jsonl").size();
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "1"}).status);
+    EXPECT_GT(ReadEvents(dir + "/events.jsonl").size(), before);
+    EXPECT_FALSE(ReadEvents(dir + "/moved.jsonl").empty());
+}
+
+// Killed at random moments while it writes: the database stays whole and
+// restores, the event file holds whole lines, at most the cycle in flight
+// is missing from the history.
+TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
+    const std::string dir = ScratchDir("storage-kill");
+    const std::string db = dir + "/h.db";
+    std::mt19937 random(20261209);
+    size_t rowsBefore = 0;
+    for (int round = 0; round < 20; ++round) {
+        const std::string events = dir + "/events-" + std::to_string(round) + ".jsonl";
+        {
+            Process monitor({kMonitor, "--fast", "--quiet", "--history", db, "--events", events,
+                             "--plugin-stdout", "/dev/null"});
+            std::this_thread::sleep_for(std::chrono::milliseconds(150 + random() % 500));
+            kill(monitor.Pid(), SIGKILL);
+            monitor.Wait(10);
+        }
+        ASSERT_EQ("ok", Sql(db, "PRAGMA integrity_check")) << round;
+        std::ifstream in(events);
+        const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_TRUE(all.empty() || all.back() == '\n') << round;
+        const auto lines = ReadEvents(events);
+        for (const auto& e : lines) ASSERT_TRUE(e.isObject()) << round;
+        // Every row reported saved is there; every completed cycle but the
+        // one in flight has its five rows.
+        const size_t rows = std::stoul(Sql(db, "SELECT count(*) FROM history")) - rowsBefore;
+        rowsBefore += rows;
+        EXPECT_GE(rows, Count(lines, "history")) << round;
+        EXPECT_GE(rows + 5, 5 * Count(lines, "cycle")) << round;
+        EXPECT_EQ(0u, rows % 5) << round;
+    }
+    const MonitorRun restart = Monitor(dir, {"--cycles", "0", "--history", db, "--query", "21:v"});
+    EXPECT_EQ(0, restart.status);
+    EXPECT_NEAR(53.5, EventsOf(restart.events, "value").at(0)["value"].asDouble(), 0.01);
+}

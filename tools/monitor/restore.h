@@ -1,0 +1,26 @@
+#pragma once
+// The monitor's start from its history: the newest image of every child,
+// if it is fresh enough to be answered as current, and the alarms that were
+// active at the last stop.
+#include <memory>
+
+#include "SMDSPDevice.h"
+#include "history_recorder.h"
+#include "history_store.h"
+#include "options.h"
+
+namespace monitor {
+
+// A restored image counts as "now" to the child, so only one saved (or
+// confirmed by a cycle) less than this many seconds ago is offered.
+constexpr long kRestoreMaxAgeSeconds = 60;
+
+// Offers every child its newest image if it is younger than
+// kRestoreMaxAgeSeconds; an older one is skipped with a log line saying its age.
+void RestoreImages(history::HistoryStore& store, SMDSPDevice& device);
+
+// The recorder's settings from the options and the device configuration
+// (the children's "diff_v" and "diff_i").
+RecorderSettings RecorderSettingsFor(const Options& options);
+
+}  // namespace monitor
