@@ -29,7 +29,7 @@ void Log(spdlog::level::level_enum level, const std::string& text) {
 
 HistoryRecorder::HistoryRecorder(history::HistoryStore& store, EventLog& events,
                                  RecorderSettings settings)
-    : store_(store), events_(events), settings_(std::move(settings)), lastWrite_(Clock::now()) {}
+    : store_(store), events_(events), settings_(std::move(settings)) {}
 
 void HistoryRecorder::AddImage(unsigned int dataId, const std::string& device,
                                const uint8_t* data, size_t length) {
@@ -68,12 +68,13 @@ void HistoryRecorder::AddAlarm(history::AlarmRow row) {
 }
 
 bool HistoryRecorder::Due() const {
-    return settings_.commitSeconds == 0 || alarmsChanged_ || failuresSinceWrite_ > 0 ||
-           Clock::now() - lastWrite_ >= std::chrono::seconds(settings_.commitSeconds);
+    return cyclesSinceWrite_ >= settings_.commitCycles || alarmsChanged_ ||
+           failuresSinceWrite_ > 0;
 }
 
 void HistoryRecorder::EndCycle(std::vector<history::ActiveAlarm> active) {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++cyclesSinceWrite_;
     if (Due()) Commit(std::move(active));
 }
 
@@ -115,7 +116,7 @@ void HistoryRecorder::Commit(std::vector<history::ActiveAlarm> active) {
 }
 
 void HistoryRecorder::Succeeded(const history::Batch& batch) {
-    lastWrite_ = Clock::now();
+    cyclesSinceWrite_ = 0;
     alarmsChanged_ = false;
     for (const history::ImageRow& row : batch.images) {
         Json::Value v(Json::objectValue);

@@ -24,7 +24,7 @@ namespace monitor {
 
 struct RecorderSettings {
     bool changesOnly = false;  // rows only for changed images (and the periodic one)
-    int commitSeconds = 0;     // 0: a transaction per cycle
+    int commitCycles = 1;      // cycles per transaction
     int retainDays = 30;       // 0: keep every row
     std::map<unsigned int, ChangeThresholds> thresholds;  // by data id
 };
@@ -38,8 +38,8 @@ public:
                   size_t length);
     // An alarm raised or cleared; the active set after it comes with EndCycle.
     void AddAlarm(history::AlarmRow row);
-    // The cycle is complete: writes when a write is due (every cycle, an
-    // alarm change, a pending failure, or the commit interval passed).
+    // The cycle is complete: writes when a write is due (the commit's number
+    // of cycles passed, an alarm changed, or the last write failed).
     void EndCycle(std::vector<history::ActiveAlarm> active);
     // At the stop: stores every image that differs from its stored one at
     // all, and writes what is pending.
@@ -74,7 +74,7 @@ private:
     std::vector<history::ImageRow> images_;   // pending
     std::vector<history::AlarmRow> alarms_;   // pending
     bool alarmsChanged_ = false;
-    std::chrono::steady_clock::time_point lastWrite_{};
+    int cyclesSinceWrite_ = 0;
     std::vector<std::string> reasonsLogged_;
     uint64_t failures_ = 0;
     uint64_t failuresSinceWrite_ = 0;

@@ -121,9 +121,9 @@ const OptionRow kOptions[] = {
     Text("history-rows", "WHICH", "all: a history row per image and cycle (default); changes: "
          "only images that changed (diff_v, diff_i, state bytes), and one per child every 5 "
          "minutes", &Options::historyRows, AllOrChanges),
-    Number("history-commit", "write the history at most every N seconds, an alarm change at "
-           "once (default 0: every cycle); a power cut loses at most N seconds",
-           &Options::historyCommit, 0, 3600),
+    Number("history-commit", "write the history every N cycles, an alarm change at once "
+           "(default 1); a power cut loses at most the last N cycles", &Options::historyCommit,
+           1, 1000),
     Number("events-max-mb", "rotate the event file before it passes N MiB (default 16; 0: "
            "never)", &Options::eventsMaxMb, 0, 1 << 20),
     Number("events-keep", "rotated event files kept, FILE.1 the newest (default 4)",

@@ -34,7 +34,7 @@ struct Options {
     bool fullPoll = false;       // never mark the main device ready
     long long retainDays = 30;   // history rows older than this are pruned; 0: kept
     std::string historyRows = "all";  // "changes": only changed images, and one every 5 minutes
-    long long historyCommit = 0;      // seconds between history transactions; 0: every cycle
+    long long historyCommit = 1;      // cycles per history transaction
     long long eventsMaxMb = 16;       // event file rotation size; 0: never rotated
     long long eventsKeep = 4;         // rotated event files kept
     std::string eventsRules = "all";  // "changes": a rules batch only when a rule changed

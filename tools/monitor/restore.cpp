@@ -49,7 +49,7 @@ void RestoreImages(history::HistoryStore& store, SMDSPDevice& device) {
 RecorderSettings RecorderSettingsFor(const Options& options) {
     RecorderSettings s;
     s.changesOnly = options.historyRows == "changes";
-    s.commitSeconds = static_cast<int>(options.historyCommit);
+    s.commitCycles = static_cast<int>(options.historyCommit);
     s.retainDays = static_cast<int>(options.retainDays);
     for (const char* list : {"acSetting", "dcSetting"}) {
         for (const Json::Value& entry : options.device[list]) {
