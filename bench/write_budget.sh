@@ -30,8 +30,9 @@ if (( $# == 0 )); then
     grep -v '"port"' "$here/../packaging/trm27k.json" >"$work/service.json"
     set -- --config "$work/service.json"
 fi
-"$monitor" "$@" --fast --cycles $((cycles + 200)) --history "$work/history.db" \
-    --events "$work/events.jsonl" --plugin-stdout /dev/null --log-level off >/dev/null &
+# No rotation, so the cycles can be counted in one file; stopped once measured.
+"$monitor" "$@" --fast --history "$work/history.db" --events "$work/events.jsonl" \
+    --events-max-mb 0 --plugin-stdout /dev/null --log-level off >/dev/null &
 pid=$!
 
 written() { sed -n 's/^write_bytes: //p' "/proc/$pid/io"; }
@@ -47,7 +48,8 @@ sample_at() {
 }
 read -r c0 w0 < <(sample_at 100)
 read -r c1 w1 < <(sample_at $((100 + cycles)))
-wait "$pid"
+kill -TERM "$pid"
+wait "$pid" || true
 pid=""
 awk -v c="$((c1 - c0))" -v w="$((w1 - w0))" \
     -v h="$(stat -c %s "$work/history.db")" -v e="$(stat -c %s "$work/events.jsonl")" 'BEGIN {

@@ -249,3 +249,29 @@ TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
     EXPECT_EQ(0, restart.status);
     EXPECT_NEAR(53.5, EventsOf(restart.events, "value").at(0)["value"].asDouble(), 0.01);
 }
+
+// The decoder only reads: a missing file is not created, rows with NULL
+// columns from another writer are reported, not a crash.
+TEST(MonitorStorage, TheDecoderReadsWithoutChangingAnything) {
+    const std::string dir = ScratchDir("storage-decode");
+    const auto decode = [](const std::vector<std::string>& args) {
+        std::vector<std::string> all = {TRM27K_DECODE_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        Process p(all, true);
+        return std::make_pair(p.Wait(30), p.FirstLine());
+    };
+    EXPECT_EQ(2, decode({"--history", dir + "/missing.db"}).first);
+    struct stat st {};
+    EXPECT_NE(0, stat((dir + "/missing.db").c_str(), &st));
+    EXPECT_EQ(2, decode({"--file", dir}).first);
+
+    const std::string db = dir + "/loose.db";
+    Sql(db, "CREATE TABLE history (id INTEGER PRIMARY KEY, time TEXT, data_id INTEGER, device TEXT,"
+            " record_type INTEGER, image BLOB); CREATE TABLE alarms (id INTEGER PRIMARY KEY);"
+            " INSERT INTO history VALUES (1, NULL, 21, NULL, 5176, NULL);"
+            " INSERT INTO history VALUES (2, '2026-12-09T10:00:00', 21, 'trm27k-dc', 5176, zeroblob(450))");
+    const auto all = decode({"--history", db, "--all"});
+    EXPECT_EQ(0, all.first);
+    EXPECT_EQ("[", all.second);
+    EXPECT_EQ("0", Sql(db, "PRAGMA user_version"));  // not upgraded by a reader
+}

@@ -324,8 +324,9 @@ cli::Outcome ParseOptions(int argc, const char* const* argv, Options& out) {
     Options o;
     CLI::App app("The reference host: loads the trm27k plug-in and polls a TRM27K power system "
                  "over a serial line, or the built-in simulator.\n"
-                 "Exit status: 0 clean stop, 1 lost line or plug-in failure, 2 bad arguments or "
-                 "configuration.",
+                 "Exit status: 0 clean stop, 1 lost line or plug-in failure, 2 bad arguments, "
+                 "configuration or history file, 3 history rows or event lines lost to failed "
+                 "writes.",
                  "trm27k-monitor");
     cli::SetUp(app);
     for (const OptionRow& row : kOptions) AddToCommandLine(app, row, o);
