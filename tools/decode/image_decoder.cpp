@@ -6,6 +6,8 @@
 
 namespace decode {
 
+using namespace site;  // the field tables
+
 namespace {
 template <size_t N>
 Json::Value Fields(const Field (&table)[N], const uint8_t* base) {

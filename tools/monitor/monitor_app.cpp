@@ -33,6 +33,7 @@ private:
 
 MonitorApp::~MonitorApp() {
     if (controller_) controller_->Drain();
+    StopOutputs();
     simulator_.Stop();
     device_.reset();
     controller_.reset();
@@ -91,6 +92,83 @@ int MonitorApp::CreateDevice() {
     device_->Init(controller_, id.asUInt(), config);
     if (!device_->InitSetting(config)) return Fail(2, "the plug-in refused the configuration");
     return 0;
+}
+
+namespace {
+mqtt::MqttSettings MqttSettingsOf(const Options& o) {
+    mqtt::MqttSettings s;
+    mqtt::ParseBroker(o.mqtt, s);  // checked with the options
+    s.clientId = o.mqttClientId;
+    s.user = o.mqttUser;
+    s.passwordFile = o.mqttPasswordFile;
+    s.caFile = o.mqttCa;
+    s.prefix = o.mqttPrefix;
+    s.site = o.site;
+    s.discovery = !o.noMqttDiscovery;
+    s.discoveryPrefix = o.mqttDiscoveryPrefix;
+    s.heartbeatSeconds = static_cast<int>(o.mqttHeartbeat);
+    s.outboxMaxMb = static_cast<double>(o.outboxMaxMb);
+    return s;
+}
+}  // namespace
+
+// The change thresholds of the children, for report by exception.
+void MonitorApp::SetChangeThresholds(const Json::Value& config) {
+    const std::pair<const char*, int> lists[] = {{"acSetting", 5175}, {"dcSetting", 5176}};
+    for (const auto& [name, type] : lists) {
+        const Json::Value& list = config[name];
+        if (!list.isArray()) continue;
+        for (const Json::Value& entry : list) {
+            if (entry.isObject() && entry["data_id"].isUInt()) {
+                model_->SetThresholds(entry["data_id"].asUInt(), type, site::ThresholdsOf(type, entry));
+            }
+        }
+    }
+}
+
+// The alarms that were active when the last run stopped, so that their clear
+// is reported after a restart.
+void MonitorApp::RestoreAlarms() {
+    std::vector<site::RuleState> active;
+    for (const history::ActiveAlarm& row : store_.ActiveAlarms()) {
+        site::RuleState r;
+        r.rule.level = static_cast<uint8_t>(row.level);
+        r.rule.key = row.key;
+        r.rule.code = row.code;
+        r.rule.name = row.name;
+        r.rule.detail = row.detail;
+        r.rule.data_id = row.dataId;
+        r.rule.active = 1;
+        r.raisedTime = row.time;
+        active.push_back(std::move(r));
+    }
+    model_->RestoreRules(active);
+}
+
+// MQTT and HTTP read the model; neither can hold up the poll.
+int MonitorApp::StartOutputs() {
+    std::string error;
+    if (!options_.mqtt.empty()) {
+        const mqtt::MqttSettings settings = MqttSettingsOf(options_);
+        mqtt_ = std::make_unique<mqtt::MqttOutput>(*model_, settings, cli::Version());
+        if (!mqtt_->Start(options_.history, error)) return Fail(2, error);
+        model_->StartSequenceAt(mqtt_->LastSeq());
+        model_->AddListener(mqtt_.get());
+    }
+    if (!options_.http.empty()) {
+        http::HttpSettings settings;
+        if (!http::ParseListen(options_.http, settings)) return Fail(2, "bad --http address: " + options_.http);
+        settings.version = cli::Version();
+        settings.historyPath = options_.history;
+        http_ = std::make_unique<http::HttpServer>(*model_, settings);
+        if (!http_->Start(error)) return Fail(2, error);
+    }
+    return 0;
+}
+
+void MonitorApp::StopOutputs() {
+    if (http_) http_->Stop();
+    if (mqtt_) mqtt_->Stop();
 }
 
 void MonitorApp::AnswerQueries() {
@@ -194,19 +272,26 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
         return Fail(2, error);
     }
     recorder_ = std::make_unique<HistoryRecorder>(store_, events_, RecorderSettingsFor(options_));
-    controller_ = std::make_shared<MonitorController>(events_, *recorder_, options_.fast,
+    model_ = std::make_unique<site::SiteModel>(options_.site);
+    controller_ = std::make_shared<MonitorController>(events_, *recorder_, *model_, options_.fast,
                                                       options_.eventsRules == "all");
     SetUpLogging();
     if (const int status = CreateDevice()) return status;
     RestoreImages(store_, *device_);
     controller_->RestoreAlarms(store_.ActiveAlarms());
+    SetChangeThresholds(options_.device);
+    RestoreAlarms();
     if (options_.cycles == 0) {
         AnswerQueries();
         return 0;
     }
+    if (const int status = StartOutputs()) return status;
     int fd = -1;
     if (const int status = OpenLine(fd)) return status;
-    return Poll(fd, stop);
+    model_->SetLink(true);
+    const int status = Poll(fd, stop);
+    model_->SetLink(false);
+    return status;
 }
 
 }  // namespace monitor

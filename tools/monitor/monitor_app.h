@@ -10,7 +10,9 @@
 #include "event_log.h"
 #include "history_recorder.h"
 #include "history_store.h"
+#include "http_server.h"
 #include "monitor_controller.h"
+#include "mqtt_output.h"
 #include "options.h"
 #include "plugin_loader.h"
 
@@ -30,6 +32,10 @@ private:
     bool OpenHistory(std::string& error);
     EventFileSettings EventSettings() const;
     int StorageStatus();
+    void SetChangeThresholds(const Json::Value& config);
+    void RestoreAlarms();
+    int StartOutputs();
+    void StopOutputs();
     void AnswerQueries();
     int OpenLine(int& fd);
     int Poll(int fd, const std::atomic<bool>& stop);
@@ -38,6 +44,9 @@ private:
     std::FILE* summary_ = nullptr;  // the original standard output
     EventLog events_;
     history::HistoryStore store_;
+    std::unique_ptr<site::SiteModel> model_;  // outlives the controller and the outputs
+    std::unique_ptr<mqtt::MqttOutput> mqtt_;
+    std::unique_ptr<http::HttpServer> http_;
     std::unique_ptr<HistoryRecorder> recorder_;  // before the controller, which feeds it
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;

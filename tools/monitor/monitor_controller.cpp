@@ -31,8 +31,8 @@ Json::Value RuleJson(const rule_value& rule) {
 }
 
 MonitorController::MonitorController(EventLog& events, HistoryRecorder& history,
-                                     bool skipPauses, bool allRules)
-    : events_(events), history_(history), skipPauses_(skipPauses), allRules_(allRules) {}
+                                     site::SiteModel& model, bool skipPauses, bool allRules)
+    : events_(events), history_(history), model_(model), skipPauses_(skipPauses), allRules_(allRules) {}
 
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
@@ -41,6 +41,7 @@ void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_
     v["length"] = length;
     v["image"] = HexText(data, length);
     events_.Write("record", std::move(v));
+    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, LocalIsoTime());
     {
         std::lock_guard<std::mutex> lock(imagesMutex_);
         latest_[{device.DataId(), type}].assign(data, data + length);
@@ -70,6 +71,7 @@ bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_va
         for (const rule_value& rule : rules) batch["rules"].append(RuleJson(rule));
         events_.Write("rules", std::move(batch));
     }
+    model_.OnRules(rules, LocalIsoTime());
     for (const AlarmChange& change : changes) {
         const rule_value& r = change.rule;
         Json::Value v = DeviceJson(device);
@@ -135,6 +137,7 @@ bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t
     lastSend_ = std::chrono::steady_clock::now();
     const size_t infoBytes = infoLength > 0 && info != nullptr ? static_cast<size_t>(infoLength) : 0;
     bytesSent_ += 18 + 2 * infoBytes;
+    model_.Add(site::SiteModel::Count::Exchange);
     Json::Value v(Json::objectValue);
     v["step"] = device.Step();
     v["cid1"] = cid1;
@@ -149,6 +152,7 @@ void MonitorController::OnFrameError(PMBusProtocol&, const char* reason, const c
     Json::Value v(Json::objectValue);
     v["reason"] = reason;
     v["raw"] = std::string(raw, length);
+    model_.Add(site::SiteModel::Count::FrameError);
     events_.Write("frame_error", std::move(v));
 }
 

@@ -12,6 +12,7 @@
 #include "event_log.h"
 #include "history_recorder.h"
 #include "history_store.h"
+#include "site_model.h"
 #include "work_queue.h"
 
 namespace monitor {
@@ -20,7 +21,8 @@ class MonitorController : public SMDController {
 public:
     // `allRules`: a "rules" event for every batch; false: only for batches
     // in which some rule changed state.
-    MonitorController(EventLog& events, HistoryRecorder& history, bool skipPauses, bool allRules);
+    MonitorController(EventLog& events, HistoryRecorder& history, site::SiteModel& model,
+                      bool skipPauses, bool allRules);
 
     void PublishRecord(SMDVDevice& device, int type, const uint8_t* data, unsigned int length,
                        bool flag) override;
@@ -51,11 +53,14 @@ public:
     // The newest published image of a device, empty before its first cycle.
     std::vector<uint8_t> LatestImage(unsigned int dataId, int type);
     uint64_t BytesSent() const { return bytesSent_; }
+    // The site model this controller feeds with records, rules and counts.
+    site::SiteModel& Model() { return model_; }
     std::chrono::steady_clock::time_point LastSend() const { return lastSend_; }
 
 private:
     EventLog& events_;
     HistoryRecorder& history_;
+    site::SiteModel& model_;
     bool skipPauses_;
     bool allRules_;
     std::mutex alarmsMutex_;

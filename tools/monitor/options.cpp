@@ -8,6 +8,8 @@
 
 #include "builtin_config.h"
 #include "config_file.h"
+#include "http_server.h"
+#include "mqtt_settings.h"
 
 namespace monitor {
 
@@ -50,6 +52,33 @@ bool ParseQuery(const std::string& text, Query& out) {
     out.key = text.substr(colon + 1);
     return true;
 }
+
+std::string Broker(const std::string& text) {
+    mqtt::MqttSettings s;
+    return mqtt::ParseBroker(text, s) ? "" : "wants HOST or HOST:PORT, not '" + text + "'";
+}
+
+std::string Listen(const std::string& text) {
+    http::HttpSettings s;
+    return http::ParseListen(text, s) ? "" : "wants ADDR:PORT or :PORT, not '" + text + "'";
+}
+
+// One level of an MQTT topic: not empty, no '/' and no wildcard.
+std::string TopicLevel(const std::string& text) {
+    return text.empty() || text.find_first_of("/+#") != std::string::npos
+               ? "wants a name without '/', '+' or '#', not '" + text + "'"
+               : "";
+}
+
+// A topic prefix: levels may be separated by '/', no wildcard.
+std::string TopicPrefix(const std::string& text) {
+    return text.empty() || text.find_first_of("+#") != std::string::npos || text.front() == '/' ||
+                   text.back() == '/'
+               ? "wants a topic without '+' or '#' and no '/' at either end, not '" + text + "'"
+               : "";
+}
+
+std::string AnyText(const std::string&) { return ""; }
 
 std::string QueryText(const std::string& text) {
     Query q;
@@ -132,6 +161,27 @@ const OptionRow kOptions[] = {
          "which a rule changed state", &Options::eventsRules, AllOrChanges),
     {"events-omit", "KIND,...", "event kinds left out of the event file (e.g. command,record)",
      &Options::eventsOmit, EventKind, 0, 0, false},
+    Text("site", "NAME", "the site's name in MQTT topics, metric labels and the API (default site)",
+         &Options::site, TopicLevel),
+    Text("http", "ADDR:PORT", "serve /metrics and the JSON API here (:PORT: loopback)",
+         &Options::http, Listen),
+    Text("mqtt", "HOST[:PORT]", "publish to this MQTT broker (port 1883 by default)", &Options::mqtt,
+         Broker),
+    Text("mqtt-client-id", "ID", "MQTT client id (default trm27k-SITE)", &Options::mqttClientId,
+         AnyText),
+    Text("mqtt-user", "USER", "MQTT user name", &Options::mqttUser, AnyText),
+    Text("mqtt-password-file", "FILE", "file whose first line is the MQTT password",
+         &Options::mqttPasswordFile),
+    Text("mqtt-ca", "FILE", "CA certificate file: connect with TLS", &Options::mqttCa),
+    Text("mqtt-prefix", "PREFIX", "first levels of every topic (default trm27k)",
+         &Options::mqttPrefix, TopicPrefix),
+    Text("mqtt-discovery-prefix", "PREFIX", "Home Assistant discovery prefix (default homeassistant)",
+         &Options::mqttDiscoveryPrefix, TopicPrefix),
+    Flag("no-mqtt-discovery", "no Home Assistant discovery", &Options::noMqttDiscovery),
+    Number("mqtt-heartbeat", "a child's state at least every N seconds, changed or not (default 60)",
+           &Options::mqttHeartbeat, 0, 86400),
+    Number("outbox-max-mb", "MQTT messages kept for the broker at most, MiB (default 50)",
+           &Options::outboxMaxMb, 1, 1 << 20),
 };
 
 std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }

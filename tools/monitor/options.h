@@ -43,6 +43,20 @@ struct Options {
     // The device configuration for the plug-in: the --config file without
     // its "monitor" object, or the built-in one.
     Json::Value device;
+
+    // Northbound outputs.
+    std::string site = "site";           // the site's name in topics, metrics and the API
+    std::string http;                    // ADDR:PORT of the HTTP server; empty: none
+    std::string mqtt;                    // HOST[:PORT] of the MQTT broker; empty: none
+    std::string mqttClientId;            // empty: trm27k-SITE
+    std::string mqttUser;
+    std::string mqttPasswordFile;
+    std::string mqttCa;                  // a CA file: TLS
+    std::string mqttPrefix = "trm27k";
+    std::string mqttDiscoveryPrefix = "homeassistant";
+    bool noMqttDiscovery = false;
+    long long mqttHeartbeat = 60;        // seconds between states at the latest
+    long long outboxMaxMb = 50;
 };
 
 // Reads the command line, then the configuration file it names (or the

@@ -30,6 +30,7 @@ PollLoop::PollLoop(PMBusProtocol& device, int fd, MonitorController& controller,
     : device_(device), fd_(fd), controller_(controller), events_(events), settings_(settings) {}
 
 bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)>& onCycle) {
+    cycleStart_ = Clock::now();
     while (!stop && (settings_.cycles < 0 || stats_.cycles < settings_.cycles)) {
         if (!device_.IsProcessing()) StartExchange();
         pollfd p{fd_, POLLIN, 0};
@@ -69,6 +70,9 @@ void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
     if (!controller_.TakeCycleEnded()) return;
     ++stats_.cycles;
     if (settings_.markReady) device_.SetDataReady(true);
+    const auto now = Clock::now();
+    controller_.Model().OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), LocalIsoTime());
+    cycleStart_ = now;
     Json::Value v(Json::objectValue);
     v["count"] = static_cast<Json::Int64>(stats_.cycles);
     v["rss_kb"] = static_cast<Json::Int64>(ResidentKb());
@@ -102,6 +106,7 @@ void PollLoop::CheckTimeout() {
     const auto now = Clock::now();
     if (now < ReplyDeadline()) return;
     ++stats_.timeouts;
+    controller_.Model().Add(site::SiteModel::Count::Timeout);
     Json::Value v(Json::objectValue);
     v["step"] = device_.Step();
     v["waited_ms"] = std::chrono::duration<double, std::milli>(now - controller_.LastSend()).count();

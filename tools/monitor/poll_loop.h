@@ -50,6 +50,7 @@ private:
     PollSettings settings_;
     PollStats stats_;
     Clock::time_point lastByte_{};
+    Clock::time_point cycleStart_{};  // end of the previous cycle: cycles follow one another
     bool bytesSinceSend_ = false;
     uint8_t buffer_[512];
 };

@@ -86,10 +86,10 @@ std::set<uint32_t> SentValues() {
 }
 
 template <size_t N>
-int ForeignValues(const decode::Field (&table)[N], const uint8_t* base, const std::set<uint32_t>& sent) {
+int ForeignValues(const site::Field (&table)[N], const uint8_t* base, const std::set<uint32_t>& sent) {
     int foreign = 0;
-    for (const decode::Field& f : table) {
-        if (f.kind != decode::Kind::F32 && f.kind != decode::Kind::F32Array) continue;
+    for (const site::Field& f : table) {
+        if (f.kind != site::Kind::F32 && f.kind != site::Kind::F32Array) continue;
         for (size_t k = 0; k < f.count; ++k) {
             uint32_t v;
             std::memcpy(&v, base + f.offset + 4 * k, 4);
@@ -100,7 +100,7 @@ int ForeignValues(const decode::Field (&table)[N], const uint8_t* base, const st
 }
 
 int ForeignInImage(const history::ImageRow& row, const std::set<uint32_t>& sent) {
-    using namespace decode;
+    using namespace site;
     const uint8_t* p = row.image.data();
     const size_t n = row.image.size();
     int foreign = 0;

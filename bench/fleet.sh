@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The fleet run: N monitors, each polling its built-in simulator paced at
+# 9600 baud, publishing to one local mosquitto; a subscriber counts messages
+# per second and the delay from each cycle's time stamp to delivery; the
+# broker's CPU comes from /proc. Everything is started and stopped by process id.
+#   bench/fleet.sh [BUILD_DIR] [N] [SECONDS]
+set -euo pipefail
+
+build=${1:-build/bench}
+count=${2:-100}
+seconds=${3:-120}
+monitor="$build/tools/monitor/trm27k-monitor"
+sub="$build/bench/trm27k-fleet-sub"
+work=$(mktemp -d /tmp/trm27k-fleet.XXXXXX)
+chmod 0777 "$work"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+pids=()
+broker=""
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if [[ -n "$broker" ]]; then kill "$broker" 2>/dev/null || true; wait "$broker" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_connections -1\n' "$port" > "$work/mosquitto.conf"
+/usr/sbin/mosquitto -c "$work/mosquitto.conf" 2> "$work/mosquitto.log" &
+broker=$!
+sleep 1
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+for ((k = 0; k < count; ++k)); do
+  "$monitor" --quiet --site "site$k" --mqtt "127.0.0.1:$port" --mqtt-heartbeat 0 --history "$work/h$k.db" \
+    --plugin-stdout /dev/null 2> /dev/null &
+  pids+=($!)
+done
+sleep 10  # every monitor connected and through its first cycle
+start=$(ticks "$broker")
+"$sub" "$port" "$seconds" | tee "$work/sub.txt"
+end=$(ticks "$broker")
+hz=$(getconf CLK_TCK)
+echo "monitors $count"
+awk -v t=$((end - start)) -v hz="$hz" -v s="$seconds" \
+  'BEGIN { printf "broker_cpu_percent %.2f\n", 100 * t / hz / s }'

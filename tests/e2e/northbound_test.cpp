@@ -1,0 +1,148 @@
+// The monitor's northbound outputs end to end, against the simulator and a
+// real mosquitto: states, alarm raise and clear on a scenario change,
+// discovery, /metrics through promtool and the API; then the broker stopped
+// for 30 cycles while an alarm is raised and cleared: once it is back every
+// state and both alarm messages arrive in order; and the Last Will when the
+// monitor is killed.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <memory>
+#include <set>
+
+#include "Broker.h"
+#include "ProcessKit.h"
+
+using namespace testing_support;
+
+namespace {
+const std::string kMonitor = TRM27K_MONITOR_PATH;
+const std::string kSim = TRM27K_SIM_PATH;
+constexpr const char* kAlarmScenario = R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}})";
+
+size_t Cycles(const std::string& events) { return EventsOf(ReadEvents(events), "cycle").size(); }
+
+bool WaitUntil(double seconds, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+size_t AlarmEvents(const std::string& events, const char* state) {
+    size_t n = 0;
+    for (const auto& a : EventsOf(ReadEvents(events), "alarm")) n += a["state"].asString() == state;
+    return n;
+}
+
+// States of data id 11 by sequence number, and alarm messages (-1 raised,
+// -2 cleared), in arrival order without the duplicates a reconnect may bring.
+std::vector<long> Timeline(const std::vector<Received>& all) {
+    std::vector<long> out;
+    std::set<std::string> alarms;
+    for (const Received& m : all) {
+        long v = 0;
+        if (m.topic == "trm27k/e2e/11/state") v = ParseJson(m.payload)["seq"].asInt64();
+        if (m.topic == "trm27k/e2e/alarm" && alarms.insert(m.payload).second) {
+            v = ParseJson(m.payload)["state"] == "raised" ? -1 : -2;
+        }
+        if (v == 0 || (v > 0 && std::find(out.begin(), out.end(), v) != out.end())) continue;
+        out.push_back(v);
+    }
+    return out;
+}
+
+std::string LastPayload(const std::vector<Received>& all, const std::string& topic) {
+    std::string last;
+    for (const auto& m : all) if (m.topic == topic) last = m.payload;
+    return last;
+}
+}  // namespace
+
+TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
+    ASSERT_FALSE(MosquittoPath().empty()) << "mosquitto (Debian package mosquitto) is missing";
+    ASSERT_EQ(0, std::system("command -v promtool >/dev/null")) << "promtool (Debian package prometheus) is missing";
+    const std::string dir = ScratchDir("northbound");
+    const std::string events = dir + "/events.jsonl";
+    const std::string scenario = dir + "/scenario.json";
+    Broker broker(dir);
+    ASSERT_TRUE(broker.Start());
+    Subscriber sub(broker.Port(),
+                   {"trm27k/e2e/status", "trm27k/e2e/alarm", "trm27k/e2e/11/state", "trm27k/e2e/21/state",
+                    "trm27k/e2e/22/state", "homeassistant/sensor/trm27k_e2e_11/#"},
+                   "e2e-sub");
+    WriteFile(scenario, "{}");
+    Process sim({kSim, "--pty", "--scenario", scenario}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    const int httpPort = FreePort();
+    auto monitor = std::make_unique<Process>(std::vector<std::string>{
+        kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", events, "--history",
+        dir + "/h.db", "--site", "e2e", "--mqtt", "127.0.0.1:" + std::to_string(broker.Port()),
+        "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)});
+    ASSERT_TRUE(sub.WaitFor(20, [](const std::vector<Received>& m) {
+        return CountTopic(m, "trm27k/e2e/22/state") > 0 &&
+               CountTopic(m, "homeassistant/sensor/trm27k_e2e_11/ch2_c/config") > 0;
+    }));
+    EXPECT_EQ("online", LastPayload(sub.Messages(), "trm27k/e2e/status"));
+    const Json::Value dc = ParseJson(LastPayload(sub.Messages(), "trm27k/e2e/21/state"));
+    EXPECT_NEAR(53.5, dc["v"].asDouble(), 0.01);
+    EXPECT_EQ("V", dc["units"]["v"].asString());
+
+    // The HTTP outputs carry the simulator's values.
+    httplib::Client http("127.0.0.1", httpPort);
+    auto metrics = http.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    const std::string metricsFile = dir + "/metrics.txt";
+    WriteFile(metricsFile, metrics->body);
+    EXPECT_EQ(0, std::system(("promtool check metrics < " + metricsFile).c_str()));
+    EXPECT_NE(std::string::npos,
+              metrics->body.find("trm27k_dc_voltage_volts{site=\"e2e\",data_id=\"21\"} 53.5\n"));
+    EXPECT_NE(std::string::npos, metrics->body.find("trm27k_link_up{site=\"e2e\"} 1\n"));
+    const Json::Value state = ParseJson(http.Get("/api/state")->body);
+    EXPECT_EQ(5u, state["children"].size());
+    const Json::Value history = ParseJson(http.Get("/api/history?data_id=11&field=channels.0.a&limit=3")->body);
+    ASSERT_EQ(3u, history["rows"].size());
+    EXPECT_NEAR(230.1, history["rows"][2]["value"].asDouble(), 0.01);
+
+    // The broker goes away for 30 cycles; an alarm is raised and cleared meanwhile.
+    broker.Stop();
+    const size_t before = Cycles(events);
+    WriteFile(scenario + ".new", kAlarmScenario);
+    std::rename((scenario + ".new").c_str(), scenario.c_str());
+    ASSERT_TRUE(WaitUntil(20, [&] { return AlarmEvents(events, "raised") == 1; }));
+    WriteFile(scenario + ".new", "{}");
+    std::rename((scenario + ".new").c_str(), scenario.c_str());
+    ASSERT_TRUE(WaitUntil(20, [&] { return AlarmEvents(events, "cleared") == 1; }));
+    ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= before + 30; }));
+    const long lastCycle = static_cast<long>(Cycles(events));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_TRUE(sub.WaitFor(60, [&](const std::vector<Received>& m) {
+        const auto t = Timeline(m);
+        return std::count(t.begin(), t.end(), -2) == 1 && !t.empty() && *std::max_element(t.begin(), t.end()) >= lastCycle;
+    }));
+    // Every state from the first on, one per cycle, in order, the raise and then the clear among them.
+    const std::vector<long> timeline = Timeline(sub.Messages());
+    long expected = 1;
+    int alarms = 0;
+    for (const long v : timeline) {
+        if (v < 0) {
+            EXPECT_EQ(-1 - alarms, v);
+            ++alarms;
+            continue;
+        }
+        EXPECT_EQ(expected, v);
+        expected = v + 1;
+    }
+    EXPECT_EQ(2, alarms);
+
+    // Killed: the broker publishes the Last Will.
+    monitor.reset();
+    EXPECT_TRUE(sub.WaitFor(40, [](const std::vector<Received>& m) {
+        std::string last;
+        for (const auto& x : m) if (x.topic == "trm27k/e2e/status") last = x.payload;
+        return last == "offline";
+    }));
+    EXPECT_EQ(0, sim.Stop());
+}

@@ -1,0 +1,126 @@
+// The site model: values by field name with the not-provided rules, the change
+// indication, alarm raises and clears with their times, sequence numbers and
+// what listeners are told.
+#include <gtest/gtest.h>
+
+#include "SiteImages.h"
+#include "record_values.h"
+#include "site_model.h"
+
+using namespace testing_support;
+
+namespace {
+rule_value Rule(const char* key, const char* detail, bool active, unsigned int dataId = 11) {
+    rule_value r;
+    r.level = 2;
+    r.key = key;
+    r.code = "06014";
+    r.name = "交流输入电压过高告警";
+    r.detail = detail;
+    r.active = active ? 1 : 0;
+    r.data_id = dataId;
+    return r;
+}
+
+struct Recorder : site::SiteListener {
+    std::vector<uint64_t> cycles;
+    std::vector<site::AlarmEvent> alarms;
+    int availability = 0;
+    void OnCycle(const site::SnapshotPtr& s) override { cycles.push_back(s->seq); }
+    void OnAlarms(const std::vector<site::AlarmEvent>& e, const site::SnapshotPtr&) override {
+        alarms.insert(alarms.end(), e.begin(), e.end());
+    }
+    void OnAvailability(const site::SnapshotPtr&) override { ++availability; }
+};
+}  // namespace
+
+TEST(RecordValues, NotProvidedValuesAreLeftOutWithUnitsBeside) {
+    auto image = AcImage(11, 2, 230.0f, 5.0f);
+    Put(image, offsetof(tele_c_trm27k_ac, ib), kFillTenth);
+    const size_t secondChannel = sizeof(tele_c_trm27k_ac) + sizeof(tele_c_trm27k_ac_channel);
+    Put(image, secondChannel + offsetof(tele_c_trm27k_ac_channel, f), kMarker);
+    Put(image, sizeof(tele_c_trm27k_ac) + offsetof(tele_c_trm27k_ac_channel, analog_user) + 8, kFillTenth);
+    Json::Value v;
+    ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5175), image.data(), image.size(), v));
+    EXPECT_FLOAT_EQ(5.0f, v["ia"].asFloat());
+    EXPECT_FALSE(v.isMember("ib"));
+    EXPECT_TRUE(v["channels"][0].isMember("f"));
+    EXPECT_FALSE(v["channels"][1].isMember("f"));
+    EXPECT_TRUE(v["channels"][0]["analog_user"][2].isNull());  // positions kept in arrays
+    EXPECT_EQ("V", v["units"]["a"].asString());
+    EXPECT_EQ("Hz", v["units"]["f"].asString());
+    EXPECT_EQ("A", v["units"]["ia"].asString());
+    // Four zero bytes are an ordinary 0.0, and an image of the wrong length yields nothing.
+    image.resize(image.size() - 1);
+    EXPECT_FALSE(site::RecordJson(*site::LayoutOf(5175), image.data(), image.size(), v));
+    auto dc = DcImage(21, 0.0f, 0.0f);
+    ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5176), dc.data(), dc.size(), v));
+    EXPECT_EQ(0.0, v["v"].asDouble());
+}
+
+TEST(SiteModel, ChangeIndicationFollowsTheThresholds) {
+    site::SiteModel model("north");
+    Json::Value entry;
+    entry["appSetting"]["diff_v"] = "5";
+    model.SetThresholds(11, 5175, site::ThresholdsOf(5175, entry));
+    const auto feed = [&](float volts, float amps) {
+        const auto image = AcImage(11, 3, volts, amps);
+        model.OnRecord(11, "trm27k-ac", 5175, image.data(), image.size(), "t");
+        model.OnCycleEnd(0.1, "t");
+        return model.Current()->Child(11, 5175)->changed;
+    };
+    EXPECT_TRUE(feed(230, 5));    // the first image
+    EXPECT_FALSE(feed(234, 5));   // 4 V < diff_v 5
+    EXPECT_TRUE(feed(239, 5));    // 5 V
+    EXPECT_FALSE(feed(239, 24));  // 19 A < the default diff_i 20
+    EXPECT_TRUE(feed(239, 44));
+    const auto dcFeed = [&](float volts) {  // DC: diff_v 0.1 by default
+        const auto image = DcImage(21, volts, 1);
+        model.OnRecord(21, "trm27k-dc", 5176, image.data(), image.size(), "t");
+        model.OnCycleEnd(0.1, "t");
+        return model.Current()->Child(21, 5176)->changed;
+    };
+    dcFeed(53.5f);
+    EXPECT_FALSE(dcFeed(53.55f));
+    EXPECT_TRUE(dcFeed(53.7f));
+}
+
+TEST(SiteModel, AlarmsCarryTheirRaisedTimeAndListenersSeeEveryChange) {
+    site::SiteModel model("north");
+    Recorder rec;
+    model.AddListener(&rec);
+    model.StartSequenceAt(41);
+    const auto image = AcImage(11, 1, 230, 5);
+    model.OnRecord(11, "trm27k-ac", 5175, image.data(), image.size(), "2026-12-09T10:00:00");
+    // A rule seen first and inactive changes nothing; two rules share a key.
+    EXPECT_TRUE(model.OnRules({Rule("AC_4", "交流屏1输入", false)}, "2026-12-09T10:00:00").empty());
+    model.OnCycleEnd(1.5, "2026-12-09T10:00:00");
+    EXPECT_EQ(42u, model.Current()->seq);
+    EXPECT_EQ(42u, model.Current()->Child(11, 5175)->seq);
+    auto raised = model.OnRules({Rule("AC_4", "交流屏1输入", true), Rule("AC_4", "交流屏2输入", true)},
+                                "2026-12-09T10:00:02");
+    ASSERT_EQ(2u, raised.size());
+    EXPECT_EQ(42u, raised[0].seq);
+    const auto snapshot = model.Current();  // readers keep theirs while the model moves on
+    auto cleared = model.OnRules({Rule("AC_4", "交流屏1输入", false), Rule("AC_4", "交流屏2输入", true)},
+                                 "2026-12-09T10:00:09");
+    ASSERT_EQ(1u, cleared.size());
+    EXPECT_FALSE(cleared[0].raised);
+    EXPECT_EQ("2026-12-09T10:00:02", cleared[0].raisedTime);
+    EXPECT_EQ("2026-12-09T10:00:09", cleared[0].clearedTime);
+    EXPECT_EQ(2, std::count_if(snapshot->rules.begin(), snapshot->rules.end(),
+                               [](const site::RuleState& r) { return r.rule.active != 0; }));
+    EXPECT_EQ(3u, rec.alarms.size());
+    EXPECT_EQ(std::vector<uint64_t>{42}, rec.cycles);
+    model.SetLink(true);
+    model.SetLink(true);  // no change, no call
+    model.SetStalled(true);
+    EXPECT_EQ(2, rec.availability);
+    EXPECT_FALSE(model.Current()->Available());
+    model.Add(site::SiteModel::Count::Timeout);
+    model.OnCycleEnd(70, "t");
+    const auto& h = model.Current()->cycleSeconds;
+    EXPECT_EQ(1u, model.Current()->counters.timeouts);
+    EXPECT_EQ(2u, h.count);
+    EXPECT_EQ(1u, h.counts[5]);  // 1.5 s in the bucket up to 2.5 s; 70 s only in +Inf
+}

@@ -1,0 +1,50 @@
+#include "history_reader.h"
+
+#include <sqlite3.h>
+
+namespace history {
+
+HistoryReader::~HistoryReader() {
+    if (db_ != nullptr) sqlite3_close(db_);
+}
+
+bool HistoryReader::Open(const std::string& path, std::string& error) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+        error = "cannot read the history " + path + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 500);
+    return true;
+}
+
+bool HistoryReader::Images(unsigned int dataId, const std::string& since, const std::string& until,
+                           int limit, std::vector<ImageRow>& out) {
+    out.clear();
+    sqlite3_stmt* s = nullptr;
+    const char* sql =
+        "SELECT id, time, data_id, device, record_type, image FROM history"
+        " WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
+        " ORDER BY id LIMIT ?4";
+    if (db_ == nullptr || sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return false;
+    sqlite3_bind_int64(s, 1, dataId);
+    sqlite3_bind_text(s, 2, since.data(), static_cast<int>(since.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 3, until.data(), static_cast<int>(until.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(s, 4, limit);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        ImageRow row;
+        row.id = sqlite3_column_int64(s, 0);
+        row.time = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
+        row.device = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
+        row.recordType = sqlite3_column_int(s, 4);
+        const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 5));
+        row.image.assign(blob, blob + sqlite3_column_bytes(s, 5));
+        out.push_back(std::move(row));
+    }
+    sqlite3_finalize(s);
+    return rc == SQLITE_DONE;
+}
+
+}  // namespace history

@@ -1,0 +1,175 @@
+#include "api.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "record_values.h"
+
+namespace http {
+
+namespace {
+Json::Value RuleJson(const site::RuleState& r) {
+    Json::Value v(Json::objectValue);
+    v["data_id"] = r.rule.data_id;
+    v["key"] = r.rule.key;
+    v["code"] = r.rule.code;
+    v["name"] = r.rule.name;
+    v["detail"] = r.rule.detail;
+    v["level"] = r.rule.level;
+    v["raised"] = r.raisedTime;
+    return v;
+}
+
+Answer Bad(int status, const std::string& reason) {
+    Answer a;
+    a.status = status;
+    a.body["error"] = reason;
+    return a;
+}
+
+const std::string* Param(const std::multimap<std::string, std::string>& params, const char* name) {
+    auto it = params.find(name);
+    return it == params.end() ? nullptr : &it->second;
+}
+
+// A non-negative decimal number that fits `max`, nothing else.
+bool ParseCount(const std::string& text, unsigned long max, unsigned long& out) {
+    if (text.empty() || text.size() > 10 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    out = std::strtoul(text.c_str(), nullptr, 10);
+    return out <= max;
+}
+
+// A local time as the history keeps it, or a prefix of one ("2026-12-08").
+bool IsTimeBound(const std::string& text) {
+    constexpr const char* kShape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() > 19) return false;
+    for (size_t k = 0; k < text.size(); ++k) {
+        const bool digit = text[k] >= '0' && text[k] <= '9';
+        if (kShape[k] == 'd' ? !digit : text[k] != kShape[k]) return false;
+    }
+    return true;
+}
+
+// Where a field path points in an image: the field, and the record's offset.
+struct FieldAt {
+    const site::Field* field = nullptr;
+    size_t channel = 0;
+    bool inChannel = false;
+};
+
+bool ResolveField(const site::Layout& layout, const std::string& path, FieldAt& out) {
+    const size_t dot = path.find('.');
+    if (dot == std::string::npos) {
+        out.field = site::FindField(layout.header, path.c_str());
+        return out.field != nullptr;
+    }
+    const size_t second = path.find('.', dot + 1);
+    unsigned long channel = 0;
+    if (layout.channelsName == nullptr || path.compare(0, dot, layout.channelsName) != 0 ||
+        second == std::string::npos || !ParseCount(path.substr(dot + 1, second - dot - 1), 255, channel)) {
+        return false;
+    }
+    out.field = site::FindField(layout.channel, path.c_str() + second + 1);
+    out.channel = channel;
+    out.inChannel = true;
+    return out.field != nullptr;
+}
+
+// The value at `at` in one image: a number, an array for an array field, or
+// null when the image has no such channel or did not provide it.
+Json::Value ValueAt(const site::Layout& layout, const FieldAt& at, const std::vector<uint8_t>& image) {
+    Json::Value record;
+    if (!site::RecordJson(layout, image.data(), image.size(), record)) return Json::Value();
+    if (!at.inChannel) return record[at.field->name];
+    const Json::Value& channels = record[layout.channelsName];
+    if (at.channel >= channels.size()) return Json::Value();
+    return channels[static_cast<Json::ArrayIndex>(at.channel)][at.field->name];
+}
+}  // namespace
+
+Json::Value StateJson(const site::Snapshot& s) {
+    Json::Value v(Json::objectValue);
+    v["site"] = s.site;
+    v["seq"] = static_cast<Json::UInt64>(s.seq);
+    v["time"] = s.cycleTime;
+    v["link_up"] = s.linkUp;
+    v["stalled"] = s.stalled;
+    Json::Value& c = v["counters"];
+    c["cycles"] = static_cast<Json::UInt64>(s.counters.cycles);
+    c["exchanges"] = static_cast<Json::UInt64>(s.counters.exchanges);
+    c["timeouts"] = static_cast<Json::UInt64>(s.counters.timeouts);
+    c["frame_errors"] = static_cast<Json::UInt64>(s.counters.frameErrors);
+    c["reconnects"] = static_cast<Json::UInt64>(s.counters.reconnects);
+    c["storage_failures"] = static_cast<Json::UInt64>(s.counters.storageFailures);
+    c["outbox_messages"] = static_cast<Json::UInt64>(s.outboxMessages);
+    v["children"] = Json::Value(Json::arrayValue);
+    for (const site::ChildState& child : s.children) {
+        Json::Value j(Json::objectValue);
+        j["data_id"] = child.dataId;
+        j["device"] = child.device;
+        j["type"] = child.recordType;
+        j["time"] = child.time;
+        j["seq"] = static_cast<Json::UInt64>(child.seq);
+        const site::Layout* layout = site::LayoutOf(child.recordType);
+        if (layout != nullptr) site::RecordJson(*layout, child.image.data(), child.image.size(), j["values"]);
+        v["children"].append(std::move(j));
+    }
+    return v;
+}
+
+Json::Value AlarmsJson(const site::Snapshot& s) {
+    Json::Value v(Json::objectValue);
+    v["site"] = s.site;
+    v["seq"] = static_cast<Json::UInt64>(s.seq);
+    v["active"] = Json::Value(Json::arrayValue);
+    for (const site::RuleState& r : s.rules) {
+        if (r.rule.active != 0) v["active"].append(RuleJson(r));
+    }
+    return v;
+}
+
+Answer HistoryAnswer(history::HistoryReader* reader,
+                     const std::multimap<std::string, std::string>& params, int maxRows) {
+    const std::string* dataId = Param(params, "data_id");
+    const std::string* field = Param(params, "field");
+    const std::string* since = Param(params, "since");
+    const std::string* until = Param(params, "until");
+    const std::string* limitText = Param(params, "limit");
+    unsigned long id = 0;
+    unsigned long limit = static_cast<unsigned long>(maxRows);
+    if (dataId == nullptr || !ParseCount(*dataId, 0xFFFFFFFFul, id)) return Bad(400, "data_id must be a number");
+    if (field == nullptr || field->empty() || field->size() > 64) return Bad(400, "field is required");
+    if ((since && !IsTimeBound(*since)) || (until && !IsTimeBound(*until))) {
+        return Bad(400, "since and until are local times like 2026-12-08T16:05:09");
+    }
+    if (limitText && (!ParseCount(*limitText, static_cast<unsigned long>(maxRows), limit) || limit == 0)) {
+        return Bad(400, "limit must be 1 to " + std::to_string(maxRows));
+    }
+    if (reader == nullptr) return Bad(404, "no history database");
+    std::vector<history::ImageRow> rows;
+    if (!reader->Images(static_cast<unsigned int>(id), since ? *since : "", until ? *until : "",
+                        static_cast<int>(limit), rows)) {
+        return Bad(503, "the history cannot be read now");
+    }
+    Answer a;
+    a.body["data_id"] = static_cast<Json::UInt>(id);
+    a.body["field"] = *field;
+    a.body["rows"] = Json::Value(Json::arrayValue);
+    for (const history::ImageRow& row : rows) {
+        const site::Layout* layout = site::LayoutOf(row.recordType);
+        FieldAt at;
+        if (layout == nullptr || !ResolveField(*layout, *field, at)) return Bad(404, "no field " + *field);
+        if (*at.field->unit != '\0') a.body["unit"] = at.field->unit;
+        Json::Value r(Json::objectValue);
+        r["time"] = row.time;
+        r["value"] = ValueAt(*layout, at, row.image);
+        a.body["rows"].append(std::move(r));
+    }
+    a.body["complete"] = rows.size() < limit;
+    return a;
+}
+
+}  // namespace http

@@ -1,0 +1,111 @@
+#include "http_server.h"
+
+#include <httplib.h>
+
+#include <array>
+
+#include "api.h"
+#include "metrics.h"
+
+namespace http {
+
+namespace {
+void SendJson(httplib::Response& res, int status, const Json::Value& body) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    res.status = status;
+    res.set_content(Json::writeString(builder, body) + "\n", "application/json");
+}
+
+bool ParsePort(const std::string& text, int& out) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    out = std::stoi(text);
+    return out <= 65535;
+}
+}  // namespace
+
+bool ParseListen(const std::string& text, HttpSettings& out) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    std::string address = text.substr(0, colon);
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
+        address = address.substr(1, address.size() - 2);  // [::1]:9100
+    }
+    if (!ParsePort(text.substr(colon + 1), out.port)) return false;
+    out.address = address.empty() ? "127.0.0.1" : address;
+    return true;
+}
+
+HttpServer::HttpServer(const site::SiteModel& model, HttpSettings settings)
+    : model_(model), settings_(std::move(settings)), server_(std::make_unique<httplib::Server>()) {
+    const int threads = settings_.threads;
+    server_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+    server_->set_read_timeout(settings_.timeoutSeconds, 0);
+    server_->set_write_timeout(settings_.timeoutSeconds, 0);
+    server_->set_keep_alive_max_count(20);
+    server_->set_payload_max_length(64 * 1024);  // no route takes a body
+    Route();
+}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Mount(const std::string& prefix, const std::string& directory) {
+    return server_->set_mount_point(prefix, directory);
+}
+
+// The routes: each reads one snapshot and answers from it. New pages add a row
+// here or a mount point.
+void HttpServer::Route() {
+    server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        std::string text;
+        RenderMetrics(*model_.Current(), settings_.version, text);
+        res.set_content(std::move(text), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    server_->Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
+        SendJson(res, 200, StateJson(*model_.Current()));
+    });
+    server_->Get("/api/alarms", [this](const httplib::Request&, httplib::Response& res) {
+        SendJson(res, 200, AlarmsJson(*model_.Current()));
+    });
+    server_->Get("/api/history", [this](const httplib::Request& req, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(historyMutex_);
+        const Answer a = HistoryAnswer(history_.get(), req.params, settings_.historyRows);
+        SendJson(res, a.status, a.body);
+    });
+    server_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty()) return;
+        Json::Value body;
+        body["error"] = res.status == 404 ? "not found" : "bad request";
+        SendJson(res, res.status, body);
+    });
+    server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        Json::Value body;
+        body["error"] = "internal error";
+        SendJson(res, 500, body);
+    });
+}
+
+bool HttpServer::Start(std::string& error) {
+    if (!settings_.historyPath.empty() && settings_.historyPath != ":memory:") {
+        history_ = std::make_unique<history::HistoryReader>();
+        if (!history_->Open(settings_.historyPath, error)) return false;
+    }
+    port_ = settings_.port == 0 ? server_->bind_to_any_port(settings_.address)
+                                : (server_->bind_to_port(settings_.address, settings_.port) ? settings_.port : -1);
+    if (port_ <= 0) {
+        error = "cannot listen on " + settings_.address + ":" + std::to_string(settings_.port);
+        return false;
+    }
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    return true;
+}
+
+void HttpServer::Stop() {
+    if (!thread_.joinable()) return;
+    server_->stop();
+    thread_.join();
+}
+
+}  // namespace http

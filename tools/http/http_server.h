@@ -1,0 +1,61 @@
+#pragma once
+// The monitor's embedded HTTP server: /metrics, /api/state, /api/alarms and
+// /api/history, all read from snapshots of the site model and from the
+// history database on a connection of its own. It runs on its own small
+// thread pool with read and write timeouts, so a slow or hostile client ties
+// up at most one of its threads and never the poll.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "history_reader.h"
+#include "site_model.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace http {
+
+struct HttpSettings {
+    std::string address = "127.0.0.1";
+    int port = 0;                // 0: any free port (tests)
+    std::string version;         // for trm27k_build_info
+    std::string historyPath;     // empty or ":memory:": /api/history answers 404
+    int historyRows = 1000;      // rows per history answer at most
+    int threads = 4;             // clients served at once
+    int timeoutSeconds = 5;      // per read and per write of a client
+};
+
+class HttpServer {
+public:
+    HttpServer(const site::SiteModel& model, HttpSettings settings);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Serves files under `directory` at `prefix` ("/" for the status page);
+    // call before Start.
+    bool Mount(const std::string& prefix, const std::string& directory);
+    // Binds and starts serving; false with a reason when the address is taken or bad.
+    bool Start(std::string& error);
+    int Port() const { return port_; }
+    void Stop();
+
+private:
+    void Route();
+
+    const site::SiteModel& model_;
+    HttpSettings settings_;
+    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<history::HistoryReader> history_;
+    std::mutex historyMutex_;  // one history query at a time on the reader's connection
+    std::thread thread_;
+    int port_ = 0;
+};
+
+// "ADDR:PORT" or ":PORT" (loopback) into the settings; false on a bad text.
+bool ParseListen(const std::string& text, HttpSettings& out);
+
+}  // namespace http

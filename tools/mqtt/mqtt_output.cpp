@@ -1,0 +1,341 @@
+#include "mqtt_output.h"
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace mqtt {
+
+namespace {
+constexpr int kQos = 1;
+
+// The first line of the password file, without its line end.
+bool ReadPassword(const std::string& path, std::string& out, std::string& error) {
+    std::ifstream in(path);
+    if (!in || !std::getline(in, out)) {
+        error = "cannot read the MQTT password file " + path;
+        return false;
+    }
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    return true;
+}
+
+// libmosquitto is set up once per process.
+void InitLibrary() {
+    static const int once = mosquitto_lib_init();
+    (void)once;
+}
+}  // namespace
+
+MqttOutput::MqttOutput(site::SiteModel& model, MqttSettings settings, std::string version)
+    : model_(model), settings_(std::move(settings)), version_(std::move(version)) {}
+
+MqttOutput::~MqttOutput() {
+    Stop();
+    if (client_ != nullptr) mosquitto_destroy(client_);
+}
+
+bool MqttOutput::Start(const std::string& databasePath, std::string& error) {
+    const auto maxBytes = static_cast<uint64_t>(settings_.outboxMaxMb * 1024 * 1024);
+    if (!outbox_.Open(databasePath, maxBytes, error)) return false;
+    model_.SetOutboxMessages(outbox_.Count());
+    InitLibrary();
+    const std::string id = settings_.clientId.empty() ? "trm27k-" + settings_.site : settings_.clientId;
+    client_ = mosquitto_new(id.c_str(), true, this);
+    if (client_ == nullptr) {
+        error = "cannot create the MQTT client";
+        return false;
+    }
+    const std::string status = StatusTopic(settings_);
+    mosquitto_will_set(client_, status.c_str(), 7, "offline", kQos, true);
+    if (!settings_.user.empty()) {
+        std::string password;
+        if (!settings_.passwordFile.empty() && !ReadPassword(settings_.passwordFile, password, error)) {
+            return false;
+        }
+        mosquitto_username_pw_set(client_, settings_.user.c_str(),
+                                  settings_.passwordFile.empty() ? nullptr : password.c_str());
+    }
+    if (!settings_.caFile.empty() &&
+        mosquitto_tls_set(client_, settings_.caFile.c_str(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
+        error = "cannot use the CA file " + settings_.caFile;
+        return false;
+    }
+    mosquitto_threaded_set(client_, true);
+    mosquitto_connect_callback_set(client_, &MqttOutput::OnConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttOutput::OnDisconnect);
+    mosquitto_publish_callback_set(client_, &MqttOutput::OnPublish);
+    mosquitto_message_callback_set(client_, &MqttOutput::OnMessage);
+    thread_ = std::thread([this] { Run(); });
+    network_ = std::thread([this] { RunNetwork(); });
+    return true;
+}
+
+// Waits `seconds` or until the stop; true when stopped.
+bool MqttOutput::SleepUnlessStopped(int seconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return networkWake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopNetwork_; });
+}
+
+// The client's network: connect, run until the connection fails, wait, and
+// connect again; the wait doubles from 1 s up to the cap and starts over once
+// a connection stood. A broker that is down at the start is no different.
+void MqttOutput::RunNetwork() {
+    int delay = 1;
+    bool up = mosquitto_connect(client_, settings_.host.c_str(), settings_.port,
+                                settings_.keepaliveSeconds) == MOSQ_ERR_SUCCESS;
+    while (true) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopNetwork_) break;
+        }
+        if (up) {
+            up = mosquitto_loop(client_, 100, 1) == MOSQ_ERR_SUCCESS;
+            if (up) delay = 1;
+            continue;
+        }
+        if (SleepUnlessStopped(delay)) break;
+        delay = std::min(delay * 2, settings_.maxBackoffSeconds);
+        up = mosquitto_reconnect(client_) == MOSQ_ERR_SUCCESS;
+    }
+}
+
+void MqttOutput::Stop() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+    // Give the last "offline" a moment to reach the broker before the disconnect.
+    for (int k = 0; k < 20 && finalMid_ >= 0; ++k) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (std::find(acked_.begin(), acked_.end(), finalMid_) != acked_.end()) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    mosquitto_disconnect(client_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopNetwork_ = true;
+    }
+    networkWake_.notify_all();
+    network_.join();
+}
+
+void MqttOutput::Enqueue(Item item) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (queue_.size() >= kQueueLimit) {
+            // Give up the oldest cycle: a newer one carries the newer states.
+            for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+                if (it->what == Item::What::Cycle) {
+                    queue_.erase(it);
+                    ++stats_.queueDrops;
+                    break;
+                }
+            }
+        }
+        queue_.push_back(std::move(item));
+    }
+    wake_.notify_one();
+}
+
+void MqttOutput::OnCycle(const site::SnapshotPtr& snapshot) {
+    Enqueue({Item::What::Cycle, snapshot, {}});
+}
+
+void MqttOutput::OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) {
+    Enqueue({Item::What::Alarms, snapshot, events});
+}
+
+void MqttOutput::OnAvailability(const site::SnapshotPtr& snapshot) {
+    Enqueue({Item::What::Availability, snapshot, {}});
+}
+
+MqttOutput::Stats MqttOutput::GetStats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stats_;
+}
+
+// The output's thread: stage what the model reported into the outbox, take
+// acknowledgements, keep status and discovery current, send in order.
+void MqttOutput::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+        wake_.wait_for(lock, std::chrono::seconds(1), [this] {
+            return stop_ || !queue_.empty() || !acked_.empty() || connectionChanged_ || discoveryDue_;
+        });
+        std::deque<Item> items;
+        items.swap(queue_);
+        const bool stopping = stop_;
+        const bool connected = connected_;
+        const bool changed = connectionChanged_;
+        const bool discovery = discoveryDue_;
+        connectionChanged_ = discoveryDue_ = false;
+        lock.unlock();
+
+        Stage(items);
+        if (changed || connected != online_) {
+            online_ = connected;
+            inflight_.clear();  // unacknowledged rows are sent again after a reconnect
+            sentUpTo_ = 0;
+            lastStatus_.clear();
+            discoveredChildren_ = 0;
+        }
+        TakeAcknowledgements();
+        if (online_ && latest_) {
+            SendStatus(*latest_);
+            if (discovery) discoveredChildren_ = 0;
+            SendDiscovery(*latest_);
+        }
+        if (online_) SendPending();
+        model_.SetOutboxMessages(outbox_.Count());
+        if (stopping) break;
+        lock.lock();
+    }
+    int mid = 0;
+    if (online_ && PublishNow({Kind::State, StatusTopic(settings_), "offline", true}, &mid)) finalMid_ = mid;
+}
+
+// Everything queued since the last turn goes into the outbox in one transaction.
+void MqttOutput::Stage(const std::deque<Item>& items) {
+    std::vector<Message> messages;
+    uint64_t seq = 0;
+    for (const Item& item : items) {
+        latest_ = item.snapshot;
+        seq = std::max(seq, item.snapshot->seq);
+        switch (item.what) {
+            case Item::What::Cycle: StageCycle(*item.snapshot, messages); break;
+            case Item::What::Alarms:
+                for (const site::AlarmEvent& e : item.events) messages.push_back(AlarmMessage(settings_, e));
+                messages.push_back(AlarmsMessage(settings_, *item.snapshot));
+                break;
+            case Item::What::Availability: break;  // the status follows the newest snapshot
+        }
+    }
+    if (!messages.empty() && !outbox_.Append(messages, seq)) {
+        model_.Add(site::SiteModel::Count::StorageFailure);
+    }
+}
+
+// Report by exception: a child's state when its cycle counted as changed, and
+// at least every heartbeat.
+void MqttOutput::StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out) {
+    const auto now = Clock::now();
+    const auto heartbeat = std::chrono::seconds(settings_.heartbeatSeconds);
+    for (const site::ChildState& child : snapshot.children) {
+        if (child.seq != snapshot.seq) continue;  // not published in this cycle
+        auto last = lastState_.find(child.dataId);
+        const bool due = last == lastState_.end() || now - last->second >= heartbeat;
+        if (!child.changed && !due) continue;
+        out.push_back(StateMessage(settings_, child));
+        lastState_[child.dataId] = now;
+    }
+}
+
+void MqttOutput::TakeAcknowledgements() {
+    std::vector<int> acked;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        acked.swap(acked_);
+        stats_.acknowledged += acked.size();
+    }
+    for (const int mid : acked) {
+        auto it = inflight_.find(mid);
+        if (it == inflight_.end()) continue;  // status, discovery, or from before a reconnect
+        outbox_.Remove(it->second);
+        inflight_.erase(it);
+    }
+}
+
+void MqttOutput::SendPending() {
+    while (inflight_.size() < kWindow) {
+        const auto rows = outbox_.Pending(sentUpTo_, static_cast<int>(kWindow - inflight_.size()));
+        if (rows.empty()) return;
+        for (const OutboxRow& row : rows) {
+            int mid = 0;
+            if (!PublishNow(row.message, &mid)) return;
+            inflight_[mid] = row.id;
+            sentUpTo_ = row.id;
+        }
+    }
+}
+
+// "online" only while the line is up and the poll is not stalled.
+void MqttOutput::SendStatus(const site::Snapshot& snapshot) {
+    const std::string status = snapshot.Available() ? "online" : "offline";
+    if (status == lastStatus_) return;
+    int mid = 0;
+    if (PublishNow({Kind::State, StatusTopic(settings_), status, true}, &mid)) lastStatus_ = status;
+}
+
+// Sent after each connect, when Home Assistant comes online, and when a child
+// shows up for the first time.
+void MqttOutput::SendDiscovery(const site::Snapshot& snapshot) {
+    if (!settings_.discovery || snapshot.children.size() == discoveredChildren_) return;
+    for (const Message& m : DiscoveryMessages(settings_, snapshot, version_)) {
+        int mid = 0;
+        if (!PublishNow(m, &mid)) return;
+    }
+    discoveredChildren_ = snapshot.children.size();
+}
+
+bool MqttOutput::PublishNow(const Message& m, int* mid) {
+    const int rc = mosquitto_publish(client_, mid, m.topic.c_str(), static_cast<int>(m.payload.size()),
+                                     m.payload.data(), kQos, m.retain);
+    if (rc != MOSQ_ERR_SUCCESS) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++stats_.sent;
+    return true;
+}
+
+void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
+    auto* out = static_cast<MqttOutput*>(self);
+    if (rc != 0) return;
+    const std::string topic = out->settings_.discoveryPrefix + "/status";
+    if (out->settings_.discovery) mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
+    {
+        std::lock_guard<std::mutex> lock(out->mutex_);
+        out->connected_ = true;
+        out->connectionChanged_ = true;
+    }
+    out->wake_.notify_one();
+}
+
+void MqttOutput::OnDisconnect(mosquitto*, void* self, int) {
+    auto* out = static_cast<MqttOutput*>(self);
+    {
+        std::lock_guard<std::mutex> lock(out->mutex_);
+        out->connected_ = false;
+        out->connectionChanged_ = true;
+    }
+    out->wake_.notify_one();
+}
+
+void MqttOutput::OnPublish(mosquitto*, void* self, int mid) {
+    auto* out = static_cast<MqttOutput*>(self);
+    {
+        std::lock_guard<std::mutex> lock(out->mutex_);
+        out->acked_.push_back(mid);
+    }
+    out->wake_.notify_one();
+}
+
+// Home Assistant announces its start on DISCOVERY/status with "online".
+void MqttOutput::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* out = static_cast<MqttOutput*>(self);
+    const std::string payload(static_cast<const char*>(message->payload),
+                              static_cast<size_t>(message->payloadlen));
+    if (payload != "online") return;
+    {
+        std::lock_guard<std::mutex> lock(out->mutex_);
+        out->discoveryDue_ = true;
+    }
+    out->wake_.notify_one();
+}
+
+}  // namespace mqtt

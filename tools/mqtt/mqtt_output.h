@@ -1,0 +1,117 @@
+#pragma once
+// The MQTT output: a reader of the site model that publishes states, alarms
+// and Home Assistant discovery to a broker through libmosquitto, with every
+// state and alarm kept in the outbox until the broker acknowledged it.
+//
+// The model's listener calls only queue a snapshot (bounded; the oldest
+// cycle is given up first) and return, so neither the poll nor the threshold
+// worker ever waits on the broker or the outbox. The output's own thread
+// writes the outbox and sends from it in order, at most `kWindow` messages
+// unacknowledged; a network thread runs the client and reconnects with a
+// delay that doubles up to the configured cap.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mqtt_settings.h"
+#include "outbox.h"
+#include "site_model.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace mqtt {
+
+class MqttOutput : public site::SiteListener {
+public:
+    MqttOutput(site::SiteModel& model, MqttSettings settings, std::string version);
+    ~MqttOutput() override;
+    MqttOutput(const MqttOutput&) = delete;
+    MqttOutput& operator=(const MqttOutput&) = delete;
+
+    // Opens the outbox in `databasePath`, sets up the client (Last Will,
+    // credentials, TLS) and starts connecting; a broker that is down is not
+    // an error: the outbox keeps what comes meanwhile.
+    bool Start(const std::string& databasePath, std::string& error);
+    // Sends "offline", disconnects and stops; what is unsent stays in the outbox.
+    void Stop();
+    // The last sequence number the outbox saw, so the model continues after it.
+    uint64_t LastSeq() { return outbox_.LastSeq(); }
+
+    void OnCycle(const site::SnapshotPtr& snapshot) override;
+    void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
+    void OnAvailability(const site::SnapshotPtr& snapshot) override;
+
+    struct Stats {
+        uint64_t sent = 0;
+        uint64_t acknowledged = 0;
+        uint64_t queueDrops = 0;
+    };
+    Stats GetStats();
+
+private:
+    static constexpr size_t kQueueLimit = 1024;  // cycles; a paced cycle takes seconds
+    static constexpr size_t kWindow = 32;
+    using Clock = std::chrono::steady_clock;
+
+    struct Item {
+        enum class What { Cycle, Alarms, Availability } what;
+        site::SnapshotPtr snapshot;
+        std::vector<site::AlarmEvent> events;
+    };
+
+    void Enqueue(Item item);
+    void Run();
+    void RunNetwork();
+    bool SleepUnlessStopped(int seconds);
+    void Stage(const std::deque<Item>& items);
+    void StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out);
+    void TakeAcknowledgements();
+    void SendPending();
+    void SendStatus(const site::Snapshot& snapshot);
+    void SendDiscovery(const site::Snapshot& snapshot);
+    bool PublishNow(const Message& m, int* mid);
+
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+    static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+
+    site::SiteModel& model_;
+    MqttSettings settings_;
+    std::string version_;
+    Outbox outbox_;
+    mosquitto* client_ = nullptr;
+
+    std::mutex mutex_;  // queue_, acked_, the flags below
+    std::condition_variable wake_;         // the output's thread
+    std::condition_variable networkWake_;  // the network thread's reconnect wait
+    std::deque<Item> queue_;
+    std::vector<int> acked_;
+    bool stop_ = false;
+    bool stopNetwork_ = false;
+    bool connected_ = false;
+    bool connectionChanged_ = false;
+    bool discoveryDue_ = false;
+    Stats stats_;
+
+    // Owned by the output's thread.
+    std::map<int, int64_t> inflight_;  // message id -> outbox row
+    int64_t sentUpTo_ = 0;             // highest outbox row handed to the client
+    bool online_ = false;              // connected, as this thread last saw it
+    std::string lastStatus_;
+    site::SnapshotPtr latest_;
+    std::map<unsigned int, Clock::time_point> lastState_;  // per data id
+    size_t discoveredChildren_ = 0;
+    int finalMid_ = -1;                // the last "offline", waited for at a stop
+    std::thread thread_;
+    std::thread network_;
+};
+
+}  // namespace mqtt

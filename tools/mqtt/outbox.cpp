@@ -1,0 +1,158 @@
+#include "outbox.h"
+
+#include <sqlite3.h>
+
+#include "outbox_sql.h"
+
+namespace mqtt {
+
+Outbox::~Outbox() {
+    for (sqlite3_stmt* s : {insert_, pending_, delete_, dropOldest_, saveSeq_}) sqlite3_finalize(s);
+    if (db_ != nullptr) sqlite3_close(db_);
+}
+
+bool Outbox::Prepare(std::string& error) {
+    const std::pair<const char*, sqlite3_stmt**> statements[] = {
+        {sql::kInsert, &insert_}, {sql::kPending, &pending_}, {sql::kDelete, &delete_},
+        {sql::kDropOldest, &dropOldest_}, {sql::kSaveSeq, &saveSeq_}};
+    for (const auto& [text, stmt] : statements) {
+        if (sqlite3_prepare_v2(db_, text, -1, stmt, nullptr) != SQLITE_OK) {
+            error = std::string("outbox: ") + sqlite3_errmsg(db_);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Outbox::Open(const std::string& path, uint64_t maxBytes, std::string& error) {
+    maxBytes_ = maxBytes;
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) {
+        error = "cannot open the outbox in " + path + ": " + sqlite3_errmsg(db_);
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    char* message = nullptr;
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                     &message) != SQLITE_OK ||
+        sqlite3_exec(db_, sql::kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
+        error = std::string("outbox: ") + (message != nullptr ? message : "sqlite error");
+        sqlite3_free(message);
+        return false;
+    }
+    if (!Prepare(error)) return false;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db_, sql::kTotals, -1, &s, nullptr);
+    if (sqlite3_step(s) == SQLITE_ROW) {
+        count_ = static_cast<uint64_t>(sqlite3_column_int64(s, 0));
+        bytes_ = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
+    }
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(db_, sql::kLoadSeq, -1, &s, nullptr);
+    if (sqlite3_step(s) == SQLITE_ROW) seq_ = static_cast<uint64_t>(sqlite3_column_int64(s, 0));
+    sqlite3_finalize(s);
+    return true;
+}
+
+int64_t Outbox::Step(sqlite3_stmt* s) {
+    const int64_t value = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+    }
+    sqlite3_reset(s);
+    return value;
+}
+
+bool Outbox::Append(const std::vector<Message>& messages, uint64_t seq) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    uint64_t added = 0;
+    for (const Message& m : messages) {
+        if (!ok) break;
+        sqlite3_bind_int(insert_, 1, static_cast<int>(m.kind));
+        sqlite3_bind_text(insert_, 2, m.topic.data(), static_cast<int>(m.topic.size()), SQLITE_STATIC);
+        sqlite3_bind_blob(insert_, 3, m.payload.data(), static_cast<int>(m.payload.size()), SQLITE_STATIC);
+        sqlite3_bind_int(insert_, 4, m.retain ? 1 : 0);
+        ok = sqlite3_step(insert_) == SQLITE_DONE;
+        sqlite3_reset(insert_);
+        added += m.payload.size();
+    }
+    if (ok && seq > seq_) {
+        sqlite3_bind_int64(saveSeq_, 1, static_cast<int64_t>(seq));
+        ok = sqlite3_step(saveSeq_) == SQLITE_DONE;
+        sqlite3_reset(saveSeq_);
+    }
+    ok = ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    }
+    count_ += messages.size();
+    bytes_ += added;
+    if (seq > seq_) seq_ = seq;
+    Trim();
+    return true;
+}
+
+// Oldest states go first, then active-alarm lists (a newer one follows them),
+// alarm raises and clears last of all.
+void Outbox::Trim() {
+    for (const Kind kind : {Kind::State, Kind::Alarms, Kind::Alarm}) {
+        while (bytes_ > maxBytes_) {
+            sqlite3_bind_int(dropOldest_, 1, static_cast<int>(kind));
+            const int64_t length = Step(dropOldest_);
+            if (length < 0) break;
+            bytes_ -= static_cast<uint64_t>(length);
+            --count_;
+            ++dropped_;
+        }
+    }
+}
+
+std::vector<OutboxRow> Outbox::Pending(int64_t after, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<OutboxRow> rows;
+    sqlite3_bind_int64(pending_, 1, after);
+    sqlite3_bind_int(pending_, 2, count);
+    while (sqlite3_step(pending_) == SQLITE_ROW) {
+        OutboxRow row;
+        row.id = sqlite3_column_int64(pending_, 0);
+        row.message.kind = static_cast<Kind>(sqlite3_column_int(pending_, 1));
+        row.message.topic = reinterpret_cast<const char*>(sqlite3_column_text(pending_, 2));
+        const auto* blob = static_cast<const char*>(sqlite3_column_blob(pending_, 3));
+        row.message.payload.assign(blob != nullptr ? blob : "", static_cast<size_t>(sqlite3_column_bytes(pending_, 3)));
+        row.message.retain = sqlite3_column_int(pending_, 4) != 0;
+        rows.push_back(std::move(row));
+    }
+    sqlite3_reset(pending_);
+    return rows;
+}
+
+void Outbox::Remove(int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sqlite3_bind_int64(delete_, 1, id);
+    const int64_t length = Step(delete_);
+    if (length < 0) return;  // already gone: a duplicate acknowledgement, or dropped
+    bytes_ -= static_cast<uint64_t>(length);
+    --count_;
+}
+
+uint64_t Outbox::Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+uint64_t Outbox::Bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
+}
+
+uint64_t Outbox::Dropped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
+}
+
+uint64_t Outbox::LastSeq() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seq_;
+}
+
+}  // namespace mqtt

@@ -1,0 +1,77 @@
+#pragma once
+// What the monitor knows about its site at one moment: the newest image of
+// every child, every alarm rule seen with its state, link and poll state,
+// counters and the cycle-duration histogram. A snapshot never changes once
+// published; readers keep it as long as they like.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rule_value.h"
+
+namespace site {
+
+struct ChildState {
+    unsigned int dataId = 0;
+    int recordType = 0;
+    std::string device;           // "trm27k-ac", "trm27k-dc", "trm27k-rc"
+    std::vector<uint8_t> image;   // the newest published data image
+    std::string time;             // local time of the cycle that published it
+    int64_t epochMs = 0;          // the same moment, milliseconds since 1970 (UTC)
+    uint64_t seq = 0;             // sequence number of that cycle
+    bool changed = false;         // that cycle counted as changed
+};
+
+struct RuleState {
+    rule_value rule;              // as the newest batch gave it
+    std::string raisedTime;       // when it became active; empty while inactive
+};
+
+// One alarm raise or clear, as the outputs report it.
+struct AlarmEvent {
+    rule_value rule;
+    bool raised = false;
+    std::string raisedTime;
+    std::string clearedTime;      // empty for a raise
+    uint64_t seq = 0;             // the cycle whose image the rule was checked on
+};
+
+struct Counters {
+    uint64_t cycles = 0;
+    uint64_t exchanges = 0;
+    uint64_t timeouts = 0;
+    uint64_t frameErrors = 0;
+    uint64_t reconnects = 0;
+    uint64_t storageFailures = 0;
+};
+
+// Cycle durations in seconds; the upper bounds cover a fast simulated cycle
+// up to a paced cycle with several timeouts.
+struct DurationHistogram {
+    static constexpr std::array<double, 10> kBounds = {0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60};
+    std::array<uint64_t, kBounds.size()> counts{};  // per bucket, not cumulative
+    uint64_t count = 0;
+    double sum = 0;
+
+    void Observe(double seconds);
+};
+
+struct Snapshot {
+    std::string site;
+    uint64_t seq = 0;             // sequence number of the newest completed cycle
+    std::string cycleTime;        // local time it completed; empty before the first
+    bool linkUp = false;
+    bool stalled = false;
+    Counters counters;
+    uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
+    DurationHistogram cycleSeconds;
+    std::vector<ChildState> children;  // in the order they first published
+    std::vector<RuleState> rules;      // every rule seen, by data id, key, detail
+
+    const ChildState* Child(unsigned int dataId, int recordType) const;
+    // Up: the line is up and the poll is not stalled.
+    bool Available() const { return linkUp && !stalled; }
+};
+
+}  // namespace site
