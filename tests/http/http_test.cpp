@@ -92,6 +92,7 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
         history::HistoryStore store;
         std::string error;
         ASSERT_TRUE(store.Open(db, error)) << error;
+        history::Batch batch;
         for (int k = 0; k < 3; ++k) {
             history::ImageRow row;
             row.time = "2026-12-09T10:00:0" + std::to_string(k);
@@ -99,8 +100,9 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
             row.device = "trm27k-ac";
             row.recordType = 5175;
             row.image = AcImage(11, 2, 230.0f + k, 5.0f);
-            ASSERT_TRUE(store.SaveImage(row));
+            batch.images.push_back(row);
         }
+        ASSERT_TRUE(store.Write(batch, error)) << error;
     }
     site::SiteModel model("north");
     Feed(model);
