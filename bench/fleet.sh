@@ -9,7 +9,7 @@ set -euo pipefail
 build=${1:-build/bench}
 count=${2:-100}
 seconds=${3:-120}
-monitor="$build/tools/monitor/trm27k-monitor"
+monitor=${MONITOR:-$build/tools/monitor/trm27k-monitor}
 sub="$build/bench/trm27k-fleet-sub"
 work=$(mktemp -d /tmp/trm27k-fleet.XXXXXX)
 chmod 0777 "$work"
