@@ -19,6 +19,7 @@
 #include "Freshness.h"
 #include "PayloadReader.h"
 #include "SMDSPDevice.h"
+#include "UnitCount.h"
 #include "Value4.h"
 #include "ac_alarm_table.h"
 #include "ac_channel_key.h"
@@ -57,15 +58,18 @@ private:
         InfoLog(tmpl, DataId(), r.position(), size);
         return -1;
     }
+    bool AcceptChannelCount(uint8_t n);
     bool ReadChannelValues(Reader& r, TeleACChannel& ch);
     bool ReadChannelAlarms(Reader& r, TeleACChannel& ch);
     void PassChannelRules(const TeleACChannel& ch, size_t position);
     void PassScreenRules();
+
+    child::UnitCount channelCount_;
 };
 
 // Analog values: N, then per channel a b c f, p and p user values, then ia ib ic.
-// The first block that finds no channels fixes the channel count; a later
-// block with another count is refused without a log line.
+// The channel count is judged before anything is read (child/UnitCount.h); a
+// block with a count not adopted is refused without a log line.
 template <class TeleAC, class TeleACChannel, int RT_AC>
 int PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::parse40_41(const uint8_t* data, int size) {
     static constexpr const char* kOverflow =
@@ -73,12 +77,7 @@ int PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::parse40_41(const uint8_t* data, 
     Reader r(data, size);
     uint8_t n = 0;
     if (!r.u8(n)) return Overflow(kOverflow, r, size);
-    if (channels.empty()) {
-        tele.channel_count = n;
-        channels.assign(n, TeleACChannel{});
-    } else if (n != tele.channel_count) {
-        return -1;
-    }
+    if (!AcceptChannelCount(n)) return -1;
     for (auto& ch : channels) {
         if (!ReadChannelValues(r, ch)) return Overflow(kOverflow, r, size);
     }
@@ -89,6 +88,31 @@ int PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::parse40_41(const uint8_t* data, 
         return Overflow(kOverflow, r, size);
     }
     return r.position();
+}
+
+// Lays the channel records out anew, all zero, when the count is first known
+// or replaced; a replacement says so in the log.
+template <class TeleAC, class TeleACChannel, int RT_AC>
+bool PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::AcceptChannelCount(uint8_t n) {
+    using Verdict = child::UnitCount::Verdict;
+    const uint8_t known = tele.channel_count;
+    switch (channelCount_.Judge(n, known, !channels.empty())) {
+        case Verdict::Keep: return true;
+        case Verdict::Refuse: return false;
+        case Verdict::First: break;
+        case Verdict::Cached:
+            InfoLog("PMBusPowerAC:ProcotolError {} read 40_41 channel_count is {}, cached {} replaced",
+                    DataId(), n, known);
+            break;
+        case Verdict::Repeated:
+            InfoLog("PMBusPowerAC:ProcotolError {} read 40_41 channel_count is {} in {} blocks, {} "
+                    "replaced",
+                    DataId(), n, child::UnitCount::kRepeatsToAdopt, known);
+            break;
+    }
+    tele.channel_count = n;
+    channels.assign(n, TeleACChannel{});
+    return true;
 }
 
 template <class TeleAC, class TeleACChannel, int RT_AC>
@@ -187,6 +211,7 @@ bool PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::LoadFromCache(const uint8_t* da
     const bool applied = child::ApplyImage(data, length, tele, channels,
                                            [](const TeleAC& t) { return t.channel_count; });
     if (!applied) return false;
+    channelCount_.MarkProvisional();  // the first live analog block has the last word
     dataReady_ = true;
     updateTime_ = host_local_now();
     return true;

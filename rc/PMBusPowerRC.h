@@ -22,6 +22,7 @@
 #include "Freshness.h"
 #include "PayloadReader.h"
 #include "SMDSPDevice.h"
+#include "UnitCount.h"
 #include "Value4.h"
 #include "rc_alarm_table.h"
 
@@ -67,16 +68,19 @@ private:
         InfoLog(tmpl, DataId(), r.position(), length);
         return -1;
     }
+    bool AcceptModuleCount(uint8_t m);
     bool ReadModuleHead(Reader& r, TeleRCChannel& module);
     bool ReadModuleValues(Reader& r, TeleRCChannel& module);
     bool ReadModuleStatus(Reader& r, TeleRCChannel& module);
     bool ReadModuleAlarms(Reader& r, TeleRCChannel& module);
+
+    child::UnitCount moduleCount_;
 };
 
 // Module analog values: DATAFLAG, the group value, M, then per module its
 // value, p and p analog values. The group value is taken before the module
-// count is judged. The first reply announcing modules fixes the count; a
-// later reply with another count is refused without a log line.
+// count is judged (child/UnitCount.h); a reply with a count not adopted is
+// refused without a log line.
 template <class TeleRC, class TeleRCChannel, int RT_RC>
 int PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::parse41_41(const uint8_t* data, int length) {
     static constexpr const char* kOverflow =
@@ -87,12 +91,7 @@ int PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::parse41_41(const uint8_t* data, 
     std::memcpy(&tele.group_value, head + 1, 4);
     uint8_t m = 0;
     if (!r.u8(m)) return Overflow(kOverflow, r, length);
-    if (channels.empty()) {
-        tele.channel_count = m;
-        channels.assign(m, TeleRCChannel{});
-    } else if (m != tele.channel_count) {
-        return -1;
-    }
+    if (!AcceptModuleCount(m)) return -1;
     for (auto& module : channels) {
         if (!ReadModuleHead(r, module)) return Overflow(kOverflow, r, length);
         if (module.analog_p != TeleRCChannel::P41_41_SIZE()) continue;
@@ -102,6 +101,32 @@ int PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::parse41_41(const uint8_t* data, 
         }
     }
     return r.position();
+}
+
+// Lays the module records out anew, all zero, when the count is first known
+// or replaced; a replacement says so in the log.
+template <class TeleRC, class TeleRCChannel, int RT_RC>
+bool PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::AcceptModuleCount(uint8_t m) {
+    using Verdict = child::UnitCount::Verdict;
+    const uint8_t known = tele.channel_count;
+    switch (moduleCount_.Judge(m, known, !channels.empty())) {
+        case Verdict::Keep: return true;
+        case Verdict::Refuse: return false;
+        case Verdict::First: break;
+        case Verdict::Cached:
+            InfoLog("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_41 "
+                    "channel_count is {}, cached {} replaced",
+                    DataId(), m, known);
+            break;
+        case Verdict::Repeated:
+            InfoLog("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_41 "
+                    "channel_count is {} in {} blocks, {} replaced",
+                    DataId(), m, child::UnitCount::kRepeatsToAdopt, known);
+            break;
+    }
+    tele.channel_count = m;
+    channels.assign(m, TeleRCChannel{});
+    return true;
 }
 
 // The module value and the analog count; a count other than 13 is logged

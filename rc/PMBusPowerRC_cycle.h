@@ -11,8 +11,8 @@ int PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::InitV(SMDVDevice* parent, unsign
 }
 
 // The image's length is judged against its own module count before anything
-// is taken: a half-taken image would replace the live record and could fix a
-// wrong module count, after which every real analog reply would be refused.
+// is taken: a half-taken image would replace the live record with module
+// records that do not match its count. A taken image's count is provisional.
 // Both lines go to standard output whatever the outcome; the second only once
 // the image holds a whole group record.
 template <class TeleRC, class TeleRCChannel, int RT_RC>
@@ -27,6 +27,7 @@ bool PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::LoadFromCache(const unsigned ch
         return count;
     };
     if (!child::ApplyImage(data, length, tele, channels, countOf)) return false;
+    moduleCount_.MarkProvisional();  // the first live analog reply has the last word
     dataReady_ = true;
     updateTime_ = host_local_now();
     return true;

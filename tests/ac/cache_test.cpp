@@ -66,12 +66,26 @@ TEST(AcCache, RefusedImageChangesNothing) {
     EXPECT_EQ(287, b.Feed41(AcAnalogBlock(2)));
 }
 
-TEST(AcCache, AppliedImageFixesTheChannelCountForLaterReplies) {
+// The screen may have changed while the image lay in the cache: the first
+// live block sets the count, whatever the image said.
+TEST(AcCache, TheFirstLiveBlockReplacesTheCountOfAnAppliedImage) {
     BoundAc b;
     const Bytes image = Image(3);
     ASSERT_TRUE(Load(*b.ac, image, static_cast<int>(image.size())));
-    EXPECT_EQ(-1, b.Feed41(AcAnalogBlock(2)));
-    EXPECT_EQ(13 + 3 * 137, b.Feed41(AcAnalogBlock(3)));
+    EXPECT_EQ(287, b.Feed41(AcAnalogBlock(2)));
+    EXPECT_EQ(2, b.ac->tele.channel_count);
+    ASSERT_EQ(2u, b.ac->channels.size());
+    EXPECT_EQ(220.0f, Val(b.ac->channels[0].a));
+    ASSERT_EQ(1u, b.controller->logs.size());
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 channel_count is 2, cached 3 replaced",
+              b.controller->logs[0].text);
+    EXPECT_EQ(-1, b.Feed41(AcAnalogBlock(3)));  // live now: one block does not move it
+    // A live block that confirms the image's count makes it live as well.
+    BoundAc c;
+    ASSERT_TRUE(Load(*c.ac, image, static_cast<int>(image.size())));
+    EXPECT_EQ(13 + 3 * 137, c.Feed41(AcAnalogBlock(3)));
+    EXPECT_EQ(-1, c.Feed41(AcAnalogBlock(2)));
+    EXPECT_TRUE(c.controller->logs.empty());
 }
 
 TEST(AcCache, TextFormHandsItsBytesOn) {

@@ -36,6 +36,56 @@ TEST_F(AcFixture, FirstAnalogBlockFixesTheChannelCount) {
     EXPECT_TRUE(controller->logs.empty());
 }
 
+// A screen whose channel count really changed must not stall the poll: the
+// same new count in three blocks running is adopted and the channel records
+// are laid out anew. Anything less is a bad block and refused.
+TEST_F(AcFixture, ANewChannelCountIsAdoptedAfterThreeBlocksRunning) {
+    const int three = 13 + 3 * 137;
+    ASSERT_EQ(287, Parse41(AcAnalogBlock(2)));
+    ac.channels[0].a_alert = 2;
+    // Streaks broken by the known count or by another new count.
+    for (uint8_t n : {3, 3, 2, 3, 3, 1, 3}) {
+        EXPECT_EQ(n == 2 ? 287 : -1, Parse41(AcAnalogBlock(n))) << int(n);
+    }
+    EXPECT_EQ(2u, ac.channels.size());
+    EXPECT_EQ(2, ac.channels[0].a_alert);
+    EXPECT_TRUE(controller->logs.empty());
+    EXPECT_EQ(-1, Parse41(AcAnalogBlock(3)));
+    EXPECT_EQ(three, Parse41(AcAnalogBlock(3)));
+    EXPECT_EQ(3, ac.tele.channel_count);
+    ASSERT_EQ(3u, ac.channels.size());
+    EXPECT_EQ(0, ac.channels[0].a_alert);  // no state of the old layout survives
+    EXPECT_EQ(222.0f, Val(ac.channels[2].a));
+    ASSERT_EQ(1u, controller->logs.size());
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 channel_count is 3 in 3 blocks, 2 replaced",
+              controller->logs[0].text);
+    // The new count is guarded like the first one.
+    EXPECT_EQ(-1, Parse41(AcAnalogBlock(2)));
+    EXPECT_EQ(three, Parse41(AcAnalogBlock(3)));
+    // Alarm blocks follow the new layout.
+    const uint8_t states[4] = {1, 0, 0, 0};
+    const uint8_t currents[3] = {0, 0, 0};
+    EXPECT_EQ(4 + 24 * 3, ac.parse40_44(AcAlarmBlock(3, states, currents).data(), 4 + 24 * 3));
+}
+
+// Each channel's four values go to standard output, in the stream's default
+// number format, after the marker has been applied.
+TEST_F(AcFixture, EachChannelPrintsItsValuesOnce) {
+    Bytes block{2};
+    PutAcChannel(block, 230.1f, 0.0f, -1.5f, 50.0f);
+    PutF(block, 231.0f);
+    PutN(block, 0x20, 4);  // b not provided
+    PutF(block, 232.0f);
+    PutF(block, 49.75f);
+    Put(block, 30);
+    PutN(block, 0, 120);
+    PutN(block, 0, 12);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(static_cast<int>(block.size()), Parse41(block));
+    EXPECT_EQ("a:230.1 b:0 c:-1.5 f:50\na:231 b:0 c:232 f:49.75\n",
+              ::testing::internal::GetCapturedStdout());
+}
+
 TEST_F(AcFixture, ZeroChannelsLeavesTheCountOpen) {
     EXPECT_EQ(13, Parse41(AcAnalogBlock(0)));
     EXPECT_TRUE(ac.channels.empty());

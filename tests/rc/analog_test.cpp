@@ -29,6 +29,32 @@ TEST_F(Analog, FirstReplyFixesTheModuleCountAndALaterCountIsRefused) {
     EXPECT_TRUE(controller->logs.empty());
 }
 
+// A module pulled at the site (4 to 3): two replies are refused as bad ones
+// would be, the third running adopts the count and the poll goes on. The
+// module records, status and alarms included, are laid out anew.
+TEST_F(Analog, AModuleCountRepeatedThreeTimesIsAdopted) {
+    ASSERT_EQ(234, Parse(k41, AnalogReply(4)));
+    ASSERT_EQ(2 + 4 * 20, Parse(&TRM27KRC::parse41_44, AlarmReply(4, 0x33)));
+    EXPECT_EQ(-1, Parse(k41, AnalogReply(3)));
+    EXPECT_EQ(-1, Parse(k41, AnalogReply(5)));  // another count starts over
+    EXPECT_EQ(-1, Parse(k41, AnalogReply(3)));
+    EXPECT_EQ(-1, Parse(k41, AnalogReply(3)));
+    EXPECT_EQ(4u, rc->channels.size());
+    EXPECT_TRUE(controller->logs.empty());
+    EXPECT_EQ(177, Parse(k41, AnalogReply(3)));
+    EXPECT_EQ(3, rc->tele.channel_count);
+    ASSERT_EQ(3u, rc->channels.size());
+    EXPECT_EQ(0, rc->channels[0].alarm_user[0]);
+    EXPECT_EQ(AnalogOf(2, 12), Val(rc->channels[2].analog_user[12]));
+    ASSERT_EQ(1u, controller->logs.size());
+    EXPECT_EQ("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 "
+              "channel_count is 3 in 3 blocks, 4 replaced",
+              LastLog());
+    // The rest of the cycle follows the new count.
+    EXPECT_EQ(2 + 3 * 20, Parse(&TRM27KRC::parse41_43, StatusReply(3)));
+    EXPECT_EQ(0, Parse(&TRM27KRC::parse41_44, AlarmReply(4)));
+}
+
 TEST_F(Analog, ZeroModulesLeaveTheCountOpen) {
     EXPECT_EQ(6, Parse(k41, AnalogReply(0)));
     EXPECT_TRUE(rc->channels.empty());

@@ -46,8 +46,7 @@ TEST_F(Cache, AnImageShorterThanTheGroupRecordIsRefused) {
 }
 
 // An image whose length does not match its own module count must not
-// replace the live record: it would also fix a wrong module count, after
-// which every real analog reply would be refused.
+// replace the live record.
 TEST_F(Cache, AnImageOfTheWrongLengthChangesNothing) {
     ASSERT_EQ(177, Parse(&TRM27KRC::parse41_41, AnalogReply(3)));
     const auto tele = rc->tele;
@@ -71,4 +70,21 @@ TEST_F(Cache, ATakenImageIsPublishedAgainUnchangedApartFromTheStamp) {
     ASSERT_EQ(image.size(), again.size());
     std::memcpy(again.data() + 246, image.data() + 246, 7);
     EXPECT_EQ(image, again);
+}
+
+// A module swapped while the monitor was stopped: the restored count gives
+// way to the first live reply at once, and the modules are laid out anew.
+TEST_F(Cache, TheFirstLiveReplyReplacesTheModuleCountOfATakenImage) {
+    std::string out;
+    ASSERT_TRUE(Load(ImageOf(3), out));
+    rc->channels[0].fault = 1;
+    EXPECT_EQ(234, Parse(&TRM27KRC::parse41_41, AnalogReply(4)));
+    EXPECT_EQ(4, rc->tele.channel_count);
+    ASSERT_EQ(4u, rc->channels.size());
+    EXPECT_EQ(0, rc->channels[0].fault);
+    EXPECT_EQ(AnalogOf(3, 0), Val(rc->channels[3].analog_user[0]));
+    EXPECT_EQ("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 "
+              "channel_count is 4, cached 3 replaced",
+              LastLog());
+    EXPECT_EQ(-1, Parse(&TRM27KRC::parse41_41, AnalogReply(3)));  // live: guarded again
 }

@@ -1,0 +1,164 @@
+// Unit counts that change at the site, end to end: the monitor against the
+// simulator over a pseudo-terminal, with the history of an earlier layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+
+#include "ProcessKit.h"
+
+using namespace testing_support;
+
+namespace {
+const std::string kMonitor = TRM27K_MONITOR_PATH;
+const std::string kSim = TRM27K_SIM_PATH;
+
+// Image lengths: the AC screen with 3 channels, rectifiers with 4 or 3 modules.
+constexpr unsigned kAcThree = 42 + 160 * 3;
+constexpr unsigned kRcFour = 253 + 97 * 4;
+constexpr unsigned kRcThree = 253 + 97 * 3;
+
+int RunMonitor(const std::vector<std::string>& args, double seconds = 60) {
+    Process p(args);
+    return p.Wait(seconds);
+}
+
+std::vector<std::string> LogTexts(const std::vector<Json::Value>& events) {
+    std::vector<std::string> texts;
+    for (const auto& e : EventsOf(events, "log")) texts.push_back(e["text"].asString());
+    return texts;
+}
+
+size_t CountContaining(const std::vector<std::string>& texts, const std::string& part) {
+    size_t n = 0;
+    for (const auto& t : texts) n += t.find(part) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+// The image lengths each (data id, record type) published, in order.
+std::map<std::pair<unsigned, int>, std::vector<unsigned>> RecordLengths(
+    const std::vector<Json::Value>& events) {
+    std::map<std::pair<unsigned, int>, std::vector<unsigned>> out;
+    for (const auto& r : EventsOf(events, "record")) {
+        out[{r["data_id"].asUInt(), r["type"].asInt()}].push_back(r["length"].asUInt());
+    }
+    return out;
+}
+
+bool WaitForCycles(const std::string& events, size_t n) {
+    for (int i = 0; i < 1000; ++i) {
+        if (EventsOf(ReadEvents(events), "cycle").size() >= n) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Replaces a watched file whole, so the simulator never reads it half written.
+void ReplaceFile(const std::string& path, const std::string& text) {
+    WriteFile(path + ".new", text);
+    std::rename((path + ".new").c_str(), path.c_str());
+}
+}  // namespace
+
+// History written with 2 channels per AC screen and 3 modules, then a restart
+// against a site with 3 channels and 4 modules: the restored counts give way
+// to the live ones at the first analog reply and every cycle completes.
+TEST(CountChange, RestoredCountsGiveWayToTheSite) {
+    const std::string dir = ScratchDir("count-restore");
+    WriteFile(dir + "/old.json", R"({"ac": [{"channels": [{}, {}]}, {"channels": [{}, {}]}],
+                                     "rc": {"modules": [{}, {}, {}]}})");
+    ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--cycles", "2", "--history",
+                             dir + "/h.db", "--sim-scenario", dir + "/old.json", "--events",
+                             dir + "/old.jsonl"}));
+    const auto old = RecordLengths(ReadEvents(dir + "/old.jsonl"));
+    ASSERT_EQ((std::vector<unsigned>{42 + 160 * 2, 42 + 160 * 2}), old.at({11, 5175}));
+    ASSERT_EQ((std::vector<unsigned>{kRcThree, kRcThree}), old.at({1, 5177}));
+
+    ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--cycles", "3", "--history",
+                             dir + "/h.db", "--events", dir + "/new.jsonl"}));
+    const auto events = ReadEvents(dir + "/new.jsonl");
+    EXPECT_EQ(3u, EventsOf(events, "cycle").size());
+    const auto lengths = RecordLengths(events);
+    EXPECT_EQ(std::vector<unsigned>(3, kAcThree), lengths.at({11, 5175}));
+    EXPECT_EQ(std::vector<unsigned>(3, kAcThree), lengths.at({12, 5175}));
+    EXPECT_EQ(std::vector<unsigned>(3, kRcFour), lengths.at({1, 5177}));
+    const auto logs = LogTexts(events);
+    EXPECT_EQ(1u, CountContaining(logs, "ProcotolError 11 read 40_41 channel_count is 3, cached 2"));
+    EXPECT_EQ(1u, CountContaining(logs, "ProcotolError 12 read 40_41 channel_count is 3, cached 2"));
+    EXPECT_EQ(1u, CountContaining(logs, "ProcotolError 1 read 41_41 channel_count is 4, cached 3"));
+    EXPECT_EQ(0u, CountContaining(logs, "overflow memory boundary"));
+}
+
+// A module pulled from the running site: the rectifier analog reply is
+// refused twice, adopted at the third exchange, and the cycles go on with
+// the new layout.
+TEST(CountChange, AModuleRemovedFromTheRunningSiteIsAdoptedAfterThreeExchanges) {
+    const std::string dir = ScratchDir("count-live");
+    const std::string scenario = dir + "/scenario.json";
+    const std::string eventsPath = dir + "/events.jsonl";
+    WriteFile(scenario, "{}");
+    Process sim({kSim, "--pty", "--scenario", scenario}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    Process monitor(
+        {kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", eventsPath});
+    ASSERT_TRUE(WaitForCycles(eventsPath, 2));
+    ReplaceFile(scenario, R"({"rc": {"modules": [{}, {}, {}]}})");
+    const size_t atChange = EventsOf(ReadEvents(eventsPath), "cycle").size();
+    ASSERT_TRUE(WaitForCycles(eventsPath, atChange + 4));
+    EXPECT_EQ(0, monitor.Stop());
+    EXPECT_EQ(0, sim.Stop());
+
+    const auto events = ReadEvents(eventsPath);
+    const auto logs = LogTexts(events);
+    EXPECT_EQ(1u, CountContaining(logs, "ProcotolError 1 read 41_41 channel_count is 3 in 3 "
+                                        "blocks, 4 replaced"));
+    EXPECT_EQ(2u, CountContaining(logs, "parse p41_41 overflow memory boundary"));
+    // Exchanges of the rectifier analog step between the last image of four
+    // modules and the first of three: the two refused and the adopting one.
+    int stepFour = 0;
+    bool seenFour = false, seenThree = false;
+    for (const auto& e : events) {
+        if (e["event"] == "record" && e["type"] == 5177) {
+            const unsigned length = e["length"].asUInt();
+            if (length == kRcFour && !seenThree) {
+                seenFour = true;
+                stepFour = 0;
+            } else if (length == kRcThree) {
+                seenThree = true;
+            } else if (length != kRcFour) {
+                ADD_FAILURE() << "rectifier image of " << length << " bytes";
+            }
+        }
+        if (seenFour && !seenThree && e["event"] == "command" && e["step"] == 4) ++stepFour;
+    }
+    EXPECT_TRUE(seenThree);
+    EXPECT_EQ(3, stepFour);
+    const auto lengths = RecordLengths(events).at({1, 5177});
+    EXPECT_EQ(kRcThree, lengths.back());
+    EXPECT_GE(std::count(lengths.begin(), lengths.end(), kRcThree), 3);
+}
+
+// A single reply with a wrong unit count is still refused: the step is
+// repeated and no count ever changes.
+TEST(CountChange, SingleWrongCountsAreRefusedAndTheCyclesGoOn) {
+    const std::string dir = ScratchDir("count-wrong");
+    Process sim({kSim, "--pty", "--seed", "3", "--wrong-count", "25", "--stats",
+                 dir + "/stats.json"}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(),
+                             "--cycles", "8", "--events", dir + "/events.jsonl"}));
+    EXPECT_EQ(0, sim.Stop());
+    const auto events = ReadEvents(dir + "/events.jsonl");
+    EXPECT_EQ(8u, EventsOf(events, "cycle").size());
+    for (const auto& [key, lengths] : RecordLengths(events)) {
+        const unsigned expected = key.second == 5175 ? kAcThree : key.second == 5176 ? 450 : kRcFour;
+        EXPECT_EQ(std::vector<unsigned>(8, expected), lengths) << key.first;
+    }
+    const auto logs = LogTexts(events);
+    EXPECT_EQ(0u, CountContaining(logs, "replaced"));
+    EXPECT_GE(CountContaining(logs, "parse p41_41 overflow memory boundary"), 1u);
+    std::ifstream in(dir + "/stats.json");
+    const std::string stats((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_GT(ParseJson(stats)["wrong_count"].asInt(), 0);
+}
