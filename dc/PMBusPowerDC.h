@@ -6,10 +6,11 @@
 //
 // Both parsers take a pointer to the screen's block and `len`, the number of
 // reply bytes left from there, and return the block's length, or -1 when the
-// block runs past `len`. Neither reads past `len`: at the first field or group
-// that would, the parser logs its overflow line (the length reached, counting
-// the field that did not fit, and `len`) and refuses; what it stored before
-// stays. A count group is checked whole before any of it is stored.
+// block runs past `len`. They read field by field and never past `len`: at the
+// first field, copy or step that would, the parser logs its overflow line (the
+// length reached, counting what did not fit, and `len`) and refuses; what it
+// stored before stays. A count above its group's capacity is stepped over, so
+// the next screen's block is still found.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -45,7 +46,6 @@ public:
     int InitV(SMDVDevice* parent, unsigned int id, const Json::Value& entry) override;
 
     // Analog values: v, i, m values, n values, p user-defined values.
-    // Returns `len` at once when p exceeds P_SIZE().
     virtual int parse42_41(const uint8_t* data, int len);
     // Alarms: v_alarm, m fuse states, p user-defined alarm bytes.
     virtual int parse42_44(const uint8_t* data, int len);
@@ -76,6 +76,7 @@ private:
         return -1;
     }
     bool ReadValueGroup(Reader& r, uint8_t count, void* slots, uint8_t capacity, const char* tmpl);
+    bool ReadUserValues(Reader& r, uint8_t p);
     static bool TakeClamped(Reader& r, uint8_t count, void* slots, uint8_t capacity);
     static void PrintHead(const uint8_t* data, int len);
     void PassVoltageRules();
@@ -101,18 +102,23 @@ int PMBusPowerDC<TeleDC, RT_DC>::parse42_41(const uint8_t* data, int len) {
         return Overflow(kOverflow, r, len);
     }
     tele.p_count = p;
+    if (!ReadUserValues(r, p)) return Overflow(kOverflow, r, len);
+    return r.position();
+}
+
+// User-defined values one by one, a not-provided marker stored as -0.1. More
+// than the record holds are logged and stepped over without being stored:
+// consuming the rest of the reply instead would leave the next screen nothing
+// and stall the DC group for good.
+template <class TeleDC, int RT_DC>
+bool PMBusPowerDC<TeleDC, RT_DC>::ReadUserValues(Reader& r, uint8_t p) {
     constexpr uint8_t pMax = TeleDC::P_SIZE();
     if (p > pMax) {
-        // The rest of the reply cannot be told apart from this block: it is all consumed.
         InfoLog(kUserPTooLarge, DataId(), p, pMax);
-        return len;
+        return r.skip(4 * p);
     }
-    Reader group(r.here(), 4 * p);  // read only once the skip has proven it inside the block
-    if (!r.skip(4 * p) || !child::ReadValues(group, &tele.p_values, p, child::Marker::EqualNonZero,
-                                             child::kFillMinusTenth)) {
-        return Overflow(kOverflow, r, len);
-    }
-    return r.position();
+    return child::ReadValues(r, &tele.p_values, p, child::Marker::EqualNonZero,
+                             child::kFillMinusTenth);
 }
 
 // Stores `count` 4-byte values as received into the first `count` slots, the
@@ -149,13 +155,13 @@ int PMBusPowerDC<TeleDC, RT_DC>::parse42_44(const uint8_t* data, int len) {
     return r.position();
 }
 
-// Steps over a group of `count` bytes, keeping the first `capacity` of them in
-// `slots`; refuses when the group does not fit whole.
+// Copies the first `capacity` bytes of a group of `count` into `slots`, then
+// steps over the rest; the copy is kept when only the step does not fit.
 template <class TeleDC, int RT_DC>
 bool PMBusPowerDC<TeleDC, RT_DC>::TakeClamped(Reader& r, uint8_t count, void* slots,
                                               uint8_t capacity) {
-    Reader group(r.here(), count);  // read only once the skip has proven it inside the block
-    return r.skip(count) && group.copy(slots, std::min(count, capacity));
+    const uint8_t kept = std::min(count, capacity);
+    return r.copy(slots, kept) && r.skip(count - kept);
 }
 
 // The first four bytes of a 42/41 block, or as many of them as lie within `len`.

@@ -42,6 +42,9 @@ struct tele_c_pmbuspower_dc {
 using tele_c_trm27k_dc = tele_c_pmbuspower_dc<6, 6, 55, 6, 151>;
 
 static_assert(sizeof(tele_c_trm27k_dc) == 450, "DC record is 450 bytes");
+static_assert(tele_c_trm27k_dc::M_SIZE() == 6 && tele_c_trm27k_dc::N_SIZE() == 6 &&
+              tele_c_trm27k_dc::P_SIZE() == 55 && tele_c_trm27k_dc::ALERT_M_SIZE() == 6 &&
+              tele_c_trm27k_dc::ALERT_P_SIZE() == 151);
 static_assert(offsetof(tele_c_trm27k_dc, id) == 0);
 static_assert(offsetof(tele_c_trm27k_dc, v) == 4);
 static_assert(offsetof(tele_c_trm27k_dc, i) == 8);

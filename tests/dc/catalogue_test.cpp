@@ -198,3 +198,51 @@ TEST(DcCatalogue, EachRowIsRaisedByItsByteAndValueAlone) {
             << row.key;
     }
 }
+
+// Full texts of rows chosen for risk, written out from the description rather
+// than taken from the table: first and last, one per code, the rows sharing a
+// byte, the 0xEE pair, the restart of the values at key 114 and the rows
+// around each gap of the keys.
+TEST(DcCatalogue, RowsChosenForRiskCarryTheirFullTexts) {
+    struct Expected {
+        int byte;
+        uint8_t value;
+        const char* key;
+        const char* code;
+        const char* name;
+        const char* detail;
+    };
+    const Expected rows[] = {
+        {0, 0x81, "TRM27KAC_DC_0", "06022", "防雷器故障告警", "交流防雷器断故障告警状态"},
+        {1, 0x80, "TRM27KAC_DC_1", "06011", "直流屏通讯中断告警", "直流屏通讯中断告警状态"},
+        {2, 0x82, "TRM27KAC_DC_2", "06029", "负载熔丝断(合路)", "其他告警"},
+        {8, 0x88, "TRM27KAC_DC_8", "06007", "负载熔丝故障告警", "负载熔丝6故障告警"},
+        {9, 0x89, "TRM27KAC_DC_9", "06002", "电池充电过流告警", "电池组1充电过流"},
+        {20, 0x94, "TRM27KAC_DC_20", "06004", "电池放电不平衡告警", "电池组6不平衡"},
+        {46, 0xAE, "TRM27KAC_DC_46", "06005", "电池供电告警", "开关电源处于电池供电中"},
+        {48, 0xB0, "TRM27KAC_DC_48", "06003", "电池温度过高告警", "电池组温度高于设定告警阈值"},
+        {48, 0xB1, "TRM27KAC_DC_49", "06029", "电池温度过低告警", "其他告警"},
+        {54, 0xBC, "TRM27KAC_DC_60", "06003", "电池温度过高告警", "电池温度传感器6异常"},
+        {62, 0xCD, "TRM27KAC_DC_77", "06029", "环境湿度传感器3故障", "其他告警"},
+        {66, 0xD1, "TRM27KAC_DC_81", "06029", "红外告警", "其他告警"},
+        {79, 0xDE, "TRM27KAC_DC_94", "06029", "风扇组1风扇1告警", "其他告警"},
+        {93, 0xEC, "TRM27KAC_DC_108", "06029", "扩展柜2温控高温告警", "其他告警"},
+        {94, 0xEE, "TRM27KAC_DC_110", "06029", "温控传感器1故障", "其他告警"},
+        {95, 0xEE, "TRM27KAC_DC_112", "06029", "温控传感器2故障", "其他告警"},
+        {96, 0x82, "TRM27KAC_DC_114", "06029", "扩展柜1温控传感器1故障", "其他告警"},
+        {100, 0x89, "TRM27KAC_DC_118", "06029", "温控设备1通信中断-告警", "其他告警"},
+        {108, 0x97, "TRM27KAC_DC_132", "06029", "电池组6电压欠压", "其他告警"},
+        {111, 0x9A, "TRM27KAC_DC_135", "06029", "加热器告警", "其他告警"},
+        {116, 0x9F, "TRM27KAC_DC_140", "06029", "锂电池故障", "其他告警"},
+    };
+    for (const auto& e : rows) {
+        const CycledDc b({{e.byte, e.value}});
+        EXPECT_EQ((std::vector<std::string>{e.key}), b.ActiveKeys()) << e.key;
+        const rule_value* r = b.Find(e.key);
+        ASSERT_NE(nullptr, r) << e.key;
+        EXPECT_EQ(2, r->level) << e.key;
+        EXPECT_EQ(e.code, r->code) << e.key;
+        EXPECT_EQ(e.name, r->name) << e.key;
+        EXPECT_EQ(e.detail, r->detail) << e.key;
+    }
+}

@@ -118,14 +118,17 @@ TEST(DcParse41, NAboveSixIsLoggedAndSteppedOver) {
               b.LastLog());
 }
 
-// A user-defined count above 55 ends the block and consumes the rest of the reply.
-TEST(DcParse41, FiftySixUserValuesReturnLenAtOnce) {
+// A user-defined count above 55 is logged and its values stepped over, as m
+// and n are: the block ends after them, so the next screen's block is found.
+TEST(DcParse41, FiftySixUserValuesAreLoggedAndSteppedOver) {
     BoundDc b;
     Prefill(*b.dc, 0x5A);
     Bytes block = DcAnalogBlock(1, 1, 0);
-    block.back() = 56;  // the p count, with no values behind it
-    PutN(block, 0x00, 10);
-    EXPECT_EQ(static_cast<int>(block.size()), b.Feed41(block));
+    block.back() = 56;  // the p count
+    PutN(block, 0x00, 4 * 56);
+    const int end = static_cast<int>(block.size());
+    PutN(block, 0xEE, 10);  // the next screen's block
+    EXPECT_EQ(end, b.Feed41(block));
     EXPECT_EQ(56, b.dc->tele.p_count);
     EXPECT_EQ(0x5A5A5A5Au, BitsOf(b.dc->tele.p_values[0]));
     ASSERT_EQ(1u, b.controller->logs.size());
@@ -133,13 +136,13 @@ TEST(DcParse41, FiftySixUserValuesReturnLenAtOnce) {
         "PMBusPowerDC<TeleDC, RT_DC>:ProcotolError 21 read p_count is 56, support user_p max is "
         "55",
         b.LastLog());
-    // Nothing follows the count: still the whole of len, no overflow line.
+    // Values that do not fit are the block's overflow.
     b.controller->Clear();
-    const Bytes bare = DcAnalogBlock(48.0f, 1.0f, {}, {}, {});
-    Bytes at255 = bare;
-    at255.back() = 255;
-    EXPECT_EQ(11, b.Feed41(at255));
-    EXPECT_EQ(1u, b.controller->logs.size());
+    EXPECT_EQ(-1, b.Feed41(block, end - 1));
+    ASSERT_EQ(2u, b.controller->logs.size());
+    EXPECT_EQ("PMBusPowerAC:ProcotolError 21 read 42_41 read overflow " + std::to_string(end) +
+                  " - " + std::to_string(end - 1),
+              b.LastLog());
 }
 
 TEST(DcParse41, DeclaredLengthOneBeyondLenIsRefusedWithTheOverflowLine) {
@@ -149,11 +152,13 @@ TEST(DcParse41, DeclaredLengthOneBeyondLenIsRefusedWithTheOverflowLine) {
     ASSERT_EQ(1u, b.controller->logs.size());
     EXPECT_EQ("PMBusPowerAC:ProcotolError 21 read 42_41 read overflow 279 - 278", b.LastLog());
     EXPECT_EQ((std::vector<std::string>{"21", "279", "278"}), b.controller->logs[0].args);
-    // What fitted before the user values stays; the user group was not stored.
+    // Values are read one by one: all but the last user value were stored.
     EXPECT_EQ(48.0f, Val(b.dc->tele.v));
     EXPECT_EQ(106.0f, Val(b.dc->tele.n_values[5]));
     EXPECT_EQ(55, b.dc->tele.p_count);
-    EXPECT_EQ(0.0f, Val(b.dc->tele.p_values[0]));
+    EXPECT_EQ(201.0f, Val(b.dc->tele.p_values[0]));
+    EXPECT_EQ(254.0f, Val(b.dc->tele.p_values[53]));
+    EXPECT_EQ(0.0f, Val(b.dc->tele.p_values[54]));
 }
 
 // A skipped group must fit too.

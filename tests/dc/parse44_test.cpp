@@ -78,15 +78,17 @@ TEST(DcParse44, DeclaredLengthOneBeyondLenIsRefusedWithTheOverflowLine) {
     EXPECT_EQ(0, b.dc->tele.alert_p[1]);
 }
 
-// A clamped group must still fit whole.
-TEST(DcParse44, ClampedGroupsPastLenAreRefused) {
+// A clamped group is copied as far as its slots go, then stepped over; when
+// only the step does not fit, the copy stays.
+TEST(DcParse44, ClampedGroupsPastLenKeepWhatWasCopied) {
     BoundDc b;
     const Bytes fuses = DcAlarmBlock(0, Iota(7, 1), {});
     EXPECT_EQ(-1, b.Feed44(fuses, 8));
     EXPECT_EQ("PMBusPowerAC:ProcotolError 21 read 42_44 read overflow 9 - 8", b.LastLog());
-    EXPECT_EQ(0, b.dc->tele.alert_m[0]);
+    EXPECT_EQ(Iota(6, 1), Bytes(b.dc->tele.alert_m, b.dc->tele.alert_m + 6));
     const Bytes user = DcAlarmBlock(0, {}, Bytes(200, 1));
     EXPECT_EQ(-1, b.Feed44(user, 202));
+    EXPECT_EQ(Bytes(151, 1), Bytes(b.dc->tele.alert_p, b.dc->tele.alert_p + 151));
     ASSERT_GE(b.controller->logs.size(), 2u);
     EXPECT_EQ("PMBusPowerDC<TeleDC, RT_DC>:ProcotolError 21 read 42_44 p is 200,  alert_p is 151",
               b.controller->logs[b.controller->logs.size() - 2].text);

@@ -1,7 +1,8 @@
 // Every valid DC block cut at every length: refused with -1 and the overflow
-// line, whose reached length is the end of the first field or group that did
-// not fit. Each cut is parsed from a heap copy of exactly that many bytes, so
-// AddressSanitizer reports any read beyond it.
+// line, whose reached length is the end of the first field, copy or step that
+// did not fit; what came before it is stored. Each cut is parsed from a heap
+// copy of exactly that many bytes, so AddressSanitizer reports any read
+// beyond it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,13 +38,31 @@ std::string Overflow(const char* which, int reached, int len) {
 }
 }  // namespace
 
+namespace {
+// The pieces of a 42/41 block in reading order: v, i, m, the m values (one
+// copy, or one step when above 6), n and its values alike, p, then each user
+// value on its own (or one step when above 55).
+std::vector<int> AnalogPieces(const Shape41& s) {
+    std::vector<int> widths = {4, 4, 1, 4 * s.m, 1, 4 * s.n, 1};
+    if (s.p > 55) {
+        widths.push_back(4 * s.p);
+    } else {
+        widths.insert(widths.end(), s.p, 4);
+    }
+    return widths;
+}
+}  // namespace
+
 TEST(DcTruncation, EveryCutOfAnAnalogBlockIsRefused) {
     ::testing::internal::CaptureStdout();  // the parser's head lines
-    const Shape41 shapes[] = {{6, 6, 55}, {0, 0, 0}, {1, 0, 2}, {0, 3, 0}, {7, 6, 1}, {2, 9, 55}};
+    const Shape41 shapes[] = {{6, 6, 55}, {0, 0, 0}, {1, 0, 2}, {0, 3, 0}, {7, 6, 1}, {2, 9, 55},
+                              {0, 1, 56}};
     for (const auto& s : shapes) {
         const Bytes block = DcAnalogBlock(s.m, s.n, s.p);
-        const int m = s.m, n = s.n, p = s.p;
-        const std::vector<int> ends = FieldEnds({4, 4, 1, 4 * m, 1, 4 * n, 1, 4 * p});
+        const int m = s.m, n = s.n;
+        std::vector<int> ends;
+        int at = 0;
+        for (int width : AnalogPieces(s)) ends.push_back(at += width);
         ASSERT_EQ(ends.back(), static_cast<int>(block.size()));
         for (int cut = 0; cut < ends.back(); ++cut) {
             BoundDc b;
@@ -52,6 +71,7 @@ TEST(DcTruncation, EveryCutOfAnAnalogBlockIsRefused) {
             size_t countLines = 0;  // a count above capacity is logged once it is read
             if (s.m > 6 && cut >= 9) ++countLines;
             if (s.n > 6 && cut >= 10 + 4 * m) ++countLines;
+            if (s.p > 55 && cut >= 11 + 4 * (m + n)) ++countLines;
             EXPECT_EQ(countLines + 1, b.controller->logs.size()) << cut;
         }
         BoundDc whole;
@@ -60,33 +80,30 @@ TEST(DcTruncation, EveryCutOfAnAnalogBlockIsRefused) {
     ::testing::internal::GetCapturedStdout();
 }
 
-// With a user count above 55 the block ends at the count: cuts before it are
-// refused, every cut from it on returns the cut.
-TEST(DcTruncation, CutsOfAnOversizedUserCountBlock) {
-    Bytes block = DcAnalogBlock(2, 1, 0);
-    block.back() = 56;
-    PutN(block, 0x20, 20);
-    const int countEnd = 11 + 4 * 3;
+// Ten user values with 25 bytes: the three that fit are stored, the fourth
+// is the overflow at 27.
+TEST(DcTruncation, UserValuesBeforeTheCutAreStored) {
     ::testing::internal::CaptureStdout();
-    for (int cut = 0; cut <= static_cast<int>(block.size()); ++cut) {
-        BoundDc b;
-        if (cut < countEnd) {
-            EXPECT_EQ(-1, b.Feed41(block, cut)) << cut;
-            EXPECT_NE(std::string::npos, b.LastLog().find("read overflow")) << cut;
-        } else {
-            EXPECT_EQ(cut, b.Feed41(block, cut)) << cut;
-            EXPECT_NE(std::string::npos, b.LastLog().find("p_count is 56")) << cut;
-        }
-    }
+    BoundDc b;
+    const Bytes block = DcAnalogBlock(0, 0, 10);
+    EXPECT_EQ(-1, b.Feed41(block, 25));
     ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Overflow("42_41", 27, 25), b.LastLog());
+    EXPECT_EQ(10, b.dc->tele.p_count);
+    EXPECT_EQ(201.0f, Val(b.dc->tele.p_values[0]));
+    EXPECT_EQ(203.0f, Val(b.dc->tele.p_values[2]));
+    EXPECT_EQ(0.0f, Val(b.dc->tele.p_values[3]));
 }
 
+// The pieces of a 42/44 block: v_alarm, m, the fuse bytes that fit the slots
+// (one copy) and a step over the rest, p, the user bytes alike.
 TEST(DcTruncation, EveryCutOfAnAlarmBlockIsRefused) {
     const Shape44 shapes[] = {{6, 151}, {0, 0}, {3, 1}, {7, 152}, {0, 200}, {255, 0}};
     for (const auto& s : shapes) {
         const Bytes block = DcAlarmBlock(1, Bytes(s.m, 3), Bytes(s.p, 0x81));
         const int m = s.m, p = s.p;
-        const std::vector<int> ends = FieldEnds({1, 1, m, 1, p});
+        const int keptM = std::min(m, 6), keptP = std::min(p, 151);
+        const std::vector<int> ends = FieldEnds({1, 1, keptM, m - keptM, 1, keptP, p - keptP});
         ASSERT_EQ(ends.back(), static_cast<int>(block.size()));
         for (int cut = 0; cut < ends.back(); ++cut) {
             BoundDc b;
@@ -94,6 +111,11 @@ TEST(DcTruncation, EveryCutOfAnAlarmBlockIsRefused) {
             EXPECT_EQ(Overflow("42_44", ReachedAt(ends, cut), cut), b.LastLog()) << cut;
             const size_t countLines = (s.p > 151 && cut >= 3 + m) ? 1 : 0;
             EXPECT_EQ(countLines + 1, b.controller->logs.size()) << cut;
+            // The copies that fitted are stored.
+            const bool fusesFit = cut >= 2 + keptM;
+            EXPECT_EQ(fusesFit && keptM > 0 ? 3 : 0, b.dc->tele.alert_m[0]) << cut;
+            const bool userFit = cut >= 3 + m + keptP;
+            EXPECT_EQ(userFit && keptP > 0 ? 0x81 : 0, b.dc->tele.alert_p[0]) << cut;
         }
         BoundDc whole;
         EXPECT_EQ(ends.back(), whole.Feed44(block));

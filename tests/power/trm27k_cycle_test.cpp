@@ -31,6 +31,7 @@ struct Rig {
     std::shared_ptr<RecordingController> controller = std::make_shared<RecordingController>();
     std::shared_ptr<TRM27K> power = std::make_shared<TRM27K>();
     uint8_t acState = 0;
+    Bytes dcAnalog = Group(0x11, 2, DcAnalogBlock(2, 2, 55));
 
     Rig() {
         const Json::Value setting = ParseJson(R"({"acSetting": [{"data_id": 11}, {"data_id": 12}],
@@ -49,21 +50,25 @@ struct Rig {
             case 4: return AnalogReply(kModules);
             case 5: return StatusReply(kModules);
             case 6: return AlarmReply(kModules);
-            case 7: return Group(0x11, 2, DcAnalogBlock(2, 2, 55));
+            case 7: return dcAnalog;
             case 8: return Group(0x11, 2, DcAlarms(1));
             case 3: return AcParamReply(0);
             default: return DcParamReply(67);
         }
+    }
+    // Answers the command of the current step; what the device returned.
+    bool Answer() {
+        const int step = power->Step();
+        const uint8_t cid1 = step == 14 || step <= 3 ? 0x40 : step <= 6 ? 0x41 : 0x42;
+        const Bytes reply = Reply(cid1, InfoFor(step));
+        return power->HandleReply(reply.data(), reply.size());
     }
     // Runs one cycle from RefreshStatus to the end; false if it did not end.
     bool Cycle() {
         power->SetUpdateTime(host_local_now() - boost::posix_time::seconds(3));
         if (!power->RefreshStatus()) return false;
         for (int guard = 0; guard < 12; ++guard) {
-            const int step = power->Step();
-            const uint8_t cid1 = step == 14 || step <= 3 ? 0x40 : step <= 6 ? 0x41 : 0x42;
-            const Bytes reply = Reply(cid1, InfoFor(step));
-            if (!power->HandleReply(reply.data(), reply.size())) return power->Step() == 0;
+            if (!Answer()) return power->Step() == 0;
         }
         return false;
     }
@@ -110,7 +115,7 @@ TEST(Trm27kCycle, DecodedValuesAreAnsweredAndAlarmsFollowTheReplies) {
     EXPECT_EQ(3, active);  // AC_6 once per channel
 }
 
-TEST(Trm27kCycle, ReadyDeviceSkipsQueriesTheFlagsDoNotAskFor) {
+TEST(Trm27kCycle, ReadyDeviceStillMakesTheQueriesItsFlagsAskFor) {
     Rig rig;
     testing::internal::CaptureStdout();
     ASSERT_TRUE(rig.Cycle());
@@ -119,4 +124,67 @@ TEST(Trm27kCycle, ReadyDeviceSkipsQueriesTheFlagsDoNotAskFor) {
     ASSERT_TRUE(rig.Cycle());  // every flag is 0x11 here: still the full cycle
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(10u, rig.controller->commands.size());
+}
+
+TEST(Trm27k, ConstructorSetsTheModelsLineValues) {
+    const TRM27K power;
+    EXPECT_EQ("trm27k", power.DeviceType());
+    EXPECT_EQ(9600, power.BaudRate());
+    EXPECT_EQ(0x21, power.Version());
+    EXPECT_EQ(1, power.Setting());
+    EXPECT_EQ(1, power.Address());
+}
+
+// More user values than the first DC screen's record holds must not starve
+// the second screen of its block: every cycle completes and the second
+// screen's record is exactly what a screen alone would have made of it.
+TEST(Trm27kCycle, FiftySixUserValuesOnTheFirstDcScreenLeaveTheSecondExact) {
+    Rig rig;
+    const Bytes second =
+        DcAnalogBlock(53.25f, 7.5f, Floats(2, 11.0f), Floats(1, 21.0f), Raw(Floats(3, 31.0f)));
+    rig.dcAnalog = Bytes{0x11, 2};
+    PutBytes(rig.dcAnalog, DcAnalogBlock(48.0f, 1.0f, {}, {}, Raw(Floats(56, 1.0f))));
+    PutBytes(rig.dcAnalog, second);
+    testing::internal::CaptureStdout();
+    for (int cycle = 0; cycle < 3; ++cycle) ASSERT_TRUE(rig.Cycle()) << cycle;
+    BoundDc alone(22);
+    alone.Feed41(second);
+    alone.Feed44(DcAlarms(1));
+    testing::internal::GetCapturedStdout();
+    std::vector<Bytes> images;
+    for (const auto& r : rig.controller->records) {
+        if (r.dataId == 22) images.push_back(r.image);
+    }
+    ASSERT_EQ(3u, images.size());
+    const Bytes expected = RecordBytes(alone.dc->tele);
+    const size_t stamp = 443;  // the time stamp differs by its nature
+    EXPECT_EQ(Bytes(expected.begin(), expected.begin() + stamp),
+              Bytes(images.back().begin(), images.back().begin() + stamp));
+    EXPECT_EQ(3u, rig.controller->logs.size());  // the p_count line, once per cycle
+    for (const auto& line : rig.controller->LogTexts()) {
+        EXPECT_NE(std::string::npos, line.find("read p_count is 56")) << line;
+    }
+}
+
+// A rectifier analog reply without INFO still goes to the child, which
+// refuses it; the device then writes its own line and repeats the step.
+TEST(Trm27kCycle, RectifierAnalogReplyWithoutInfoWritesBothLines) {
+    Rig rig;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(rig.Cycle());
+    rig.power->SetUpdateTime(host_local_now() - boost::posix_time::seconds(3));
+    ASSERT_TRUE(rig.power->RefreshStatus());
+    while (rig.power->Step() != 4) ASSERT_TRUE(rig.Answer());
+    testing::internal::GetCapturedStdout();
+    rig.controller->Clear();
+    const uint8_t flag = rig.power->RcDataFlag();
+    const Bytes empty = Reply(0x41, {});
+    EXPECT_TRUE(rig.power->HandleReply(empty.data(), empty.size()));
+    EXPECT_EQ((std::vector<std::string>{
+                  "PMBusPowerAC:ProcotolError 1 read 41_41 read overflow 5 - 0",
+                  "PMBusPower:ProcotolError 1 parse p41_41 overflow memory boundary"}),
+              rig.controller->LogTexts());
+    EXPECT_EQ(4, rig.power->Step());
+    EXPECT_EQ(flag, rig.power->RcDataFlag());
+    EXPECT_TRUE(rig.controller->commands.empty());
 }
