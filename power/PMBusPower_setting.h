@@ -27,20 +27,23 @@ bool PMBusPower<AC, DC, RC>::InitSetting(const Json::Value& setting) {
     return true;
 }
 
-// An element must be an object whose "data_id", when present, is a
-// non-negative integer; a missing id gives 0.
+// An element is a child's settings object; a null element stands for an
+// empty one. Its "data_id" converts as the JSON library converts to an
+// unsigned id: missing or null gives 0, true 1, 1.5 gives 1. What it cannot
+// convert (a negative number, a text, an array or object) and an element of
+// another kind are refused with a log line instead of an exception.
 template <class AC, class DC, class RC>
 bool PMBusPower<AC, DC, RC>::ValidEntry(const Json::Value& entry, const char* name,
                                         unsigned int& id) {
-    if (!entry.isObject()) {
-        InfoLog("PMBusPower:ConfigError {} {} element is not an object", DataId(),
+    if (!entry.isObject() && !entry.isNull()) {
+        InfoLog("PMBusPower:ConfigError {} {} element is neither an object nor null", DataId(),
                 std::string(name));
         return false;
     }
     const Json::Value& dataId = entry["data_id"];
-    if (!dataId.isNull() && !dataId.isUInt()) {
-        InfoLog("PMBusPower:ConfigError {} {} data_id is not a non-negative integer", DataId(),
-                std::string(name));
+    if (!dataId.isConvertibleTo(Json::uintValue)) {
+        InfoLog("PMBusPower:ConfigError {} {} data_id does not convert to an unsigned id",
+                DataId(), std::string(name));
         return false;
     }
     id = dataId.asUInt();

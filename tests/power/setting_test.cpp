@@ -52,15 +52,38 @@ TEST(MainSetting, MissingIdsAreZeroAndTheFirstMatchWins) {
     EXPECT_EQ(c.power->AcDevices()[0], c.power->GetChildVDevice(0));
 }
 
+// Ids convert as the JSON library converts them to an unsigned number; a null
+// element is an empty settings object.
+TEST(MainSetting, IdsConvertLikeTheJsonLibrary) {
+    Configured c(R"({"acSetting": [{"data_id": true}, null, {"data_id": null}],
+                     "dcSetting": [{"data_id": 1.5}, {"data_id": 21.0}, {"data_id": false}],
+                     "rcSetting": {}})");
+    ASSERT_TRUE(c.ok);
+    std::vector<unsigned int> ids;
+    for (const auto& child : c.power->GetAllChildVDevices()) ids.push_back(child->DataId());
+    EXPECT_EQ((std::vector<unsigned int>{1, 0, 0, 1, 21, 0, 1}), ids);
+    EXPECT_TRUE(c.controller->logs.empty());
+}
+
 TEST(MainSetting, AcSettingAsAnObjectIsIgnored) {
     Configured c(R"({"acSetting": {"data_id": 3}, "rcSetting": {}})");
     EXPECT_TRUE(c.ok);
     EXPECT_TRUE(c.power->AcDevices().empty());
 }
 
+// DC children made after a model reply are told its 20-byte text.
 TEST(MainSetting, DcChildrenAreToldTheModelText) {
-    Configured c(R"({"dcSetting": [{"data_id": 2}], "rcSetting": {}})");
-    EXPECT_EQ("", c.power->DcDevices()[0]->model_text);
+    PowerRig rig(0, 1);
+    ASSERT_TRUE(rig.configured);
+    EXPECT_EQ("", rig.Dc(0).model_text);
+    rig.Refresh();
+    Bytes model{'T', 'R', 'M', '2', '7', 'K', '-', '4', '8'};
+    PutN(model, ' ', 11);
+    ASSERT_TRUE(rig.Feed(0x40, model));
+    ASSERT_TRUE(rig.power->InitSetting(ParseJson(R"({"dcSetting": [{"data_id": 2}], "rcSetting": {}})")));
+    ASSERT_EQ(2u, rig.power->DcDevices().size());
+    EXPECT_EQ("TRM27K-48           ", rig.Dc(1).model_text);
+    EXPECT_EQ("", rig.Dc(0).model_text);
 }
 
 // Without a rectifier child the device must never be polled nor touch the
@@ -94,7 +117,9 @@ TEST(MainSetting, MalformedEntriesFailWithALogLine) {
          {R"({"acSetting": [5], "rcSetting": {}})", R"({"dcSetting": ["x"], "rcSetting": {}})",
           R"({"acSetting": [{"data_id": -1}], "rcSetting": {}})",
           R"({"acSetting": [{"data_id": "11"}], "rcSetting": {}})",
-          R"({"dcSetting": [{"data_id": 1.5}], "rcSetting": {}})",
+          R"({"dcSetting": [{"data_id": [1]}], "rcSetting": {}})",
+          R"({"dcSetting": [{"data_id": 4294967296}], "rcSetting": {}})",
+          R"({"acSetting": [[{"data_id": 1}]], "rcSetting": {}})",
           R"({"rcSetting": {"throw": true}})"}) {
         bool ok = true;
         std::shared_ptr<RecordingController> controller;
