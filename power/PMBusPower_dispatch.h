@@ -99,11 +99,9 @@ template <class AC, class DC, class RC>
 bool PMBusPower<AC, DC, RC>::OnRectifier(const Reply& r, int (RC::*parse)(const uint8_t*, int),
                                          const char* overflow) {
     if (r.cid1 != 0x41) return true;
-    const bool analog = step_ == 4;
-    if (analog) {
-        if (r.length < 1) return true;
-        rcDataFlag_ = r.info[0];
-    }
+    // An analog reply without INFO leaves the flag as it was; the child is
+    // still asked, refuses, and both overflow lines are written.
+    if (step_ == 4 && r.length >= 1) rcDataFlag_ = r.info[0];
     if (((*rcDevice_).*parse)(r.info, r.length) != r.length) {
         InfoLog(overflow, DataId());
         return true;

@@ -157,3 +157,51 @@ TEST(AcSetting, ThresholdsComeFromAppSettingAsTextOrNumber) {
 TEST(AcSetting, ThresholdWithoutTextFormThrows) {
     EXPECT_ANY_THROW(BoundAc(11, Parse(R"({"appSetting": {"diff_v": [1]}})")));
 }
+
+// Full texts of a row of every level and code pair, written out from the
+// description rather than taken from the table; channel rows on the second
+// channel, whose position the detail carries.
+TEST(AcCycle, ARowOfEveryLevelAndCodeCarriesItsFullTexts) {
+    struct Expected {
+        char quantity;  // a, b, c, f of channel 2; x, z: the phase A and C currents
+        uint8_t state;
+        const char* key;
+        int level;
+        const char* code;
+        const char* name;
+        const char* detail;
+    };
+    const Expected rows[] = {
+        {'b', 1, "AC_1", 3, "06015", "交流输入电压过低告警", "交流屏2输入线/相电压BC/B"},
+        {'f', 1, "AC_3", 3, "06019", "交流输入频率过低告警", "交流屏2频率"},
+        {'c', 2, "AC_6", 2, "06014", "交流输入电压过高告警", "交流屏2输入线/相电压CA/C"},
+        {'f', 2, "AC_7", 2, "06018", "交流输入频率过高告警", "交流屏2频率"},
+        {'a', 3, "AC_8", 2, "06017", "交流输入缺相告警", "交流屏2输入线/相电压AB/A"},
+        {'x', 1, "AC_12", 3, "06029", "A相输入电流低于下限", "其他告警"},
+        {'z', 3, "AC_20", 3, "06029", "C相输入电流缺项", "其他告警"},
+    };
+    for (const auto& e : rows) {
+        BoundAc b;
+        ASSERT_EQ(287, b.Feed41(AcAnalogBlock(2)));
+        auto& ch = b.ac->channels[1];
+        switch (e.quantity) {
+            case 'a': ch.a_alert = e.state; break;
+            case 'b': ch.b_alert = e.state; break;
+            case 'c': ch.c_alert = e.state; break;
+            case 'f': ch.f_alert = e.state; break;
+            case 'x': b.ac->tele.ia_alert = e.state; break;
+            default: b.ac->tele.ic_alert = e.state; break;
+        }
+        b.ac->RoundDone();
+        std::vector<const rule_value*> active;
+        for (const auto& r : b.controller->batches.at(0).rules) {
+            if (r.active) active.push_back(&r);
+        }
+        ASSERT_EQ(1u, active.size()) << e.key;
+        EXPECT_EQ(e.key, active[0]->key);
+        EXPECT_EQ(e.level, active[0]->level) << e.key;
+        EXPECT_EQ(e.code, active[0]->code) << e.key;
+        EXPECT_EQ(e.name, active[0]->name) << e.key;
+        EXPECT_EQ(e.detail, active[0]->detail) << e.key;
+    }
+}

@@ -27,14 +27,25 @@ TEST(LogFormat, MissingArgumentsLeaveTheMarkerEmptyAndExtraAreIgnored) {
     EXPECT_EQ("trailing {", host::FormatLogLine("trailing {", {"x"}));
 }
 
-TEST(DeviceLog, WithoutControllerNothingHappens) {
-    ParentDevice device;
-    device.InfoLog("x {}", 1u);  // must simply return
+// A line goes to the device's own controller only: not to another device's,
+// and nowhere once its controller is gone.
+TEST(DeviceLog, LinesReachOnlyTheDevicesOwnLiveController) {
     auto controller = std::make_shared<RecordingController>();
-    device.Init(controller, 5, Json::Value());
-    controller.reset();  // expired: again nothing
-    device.InfoLog("x {}", 1u);
-    SUCCEED();
+    ParentDevice unbound;
+    ParentDevice bound;
+    bound.Init(controller, 5, Json::Value());
+    unbound.InfoLog("unbound {}", 1u);
+    bound.InfoLog("bound {}", bound.DataId());
+    ASSERT_EQ(1u, controller->logs.size());
+    EXPECT_EQ("bound 5", controller->logs[0].text);
+    auto other = std::make_shared<RecordingController>();
+    ParentDevice expired;
+    expired.Init(other, 6, Json::Value());
+    std::weak_ptr<RecordingController> watch = other;
+    other.reset();
+    ASSERT_TRUE(watch.expired());
+    expired.InfoLog("expired {}", 1u);
+    EXPECT_EQ(1u, controller->logs.size());
 }
 
 TEST(DeviceLog, LiveControllerGetsTemplateArgumentsAndText) {

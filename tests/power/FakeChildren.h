@@ -14,7 +14,8 @@ namespace testing_support {
 
 struct ParseCall {
     std::string parser;
-    Bytes block;  // the bytes the parser was given
+    Bytes block;          // the bytes the parser was given
+    const uint8_t* data;  // where they were given
 };
 
 // Shared by all fakes of a test: the order of every parser and RoundDone call.
@@ -35,7 +36,7 @@ public:
 
 protected:
     int Answer(const char* parser, const uint8_t* data, int size) {
-        calls.push_back({parser, Bytes(data, data + size)});
+        calls.push_back({parser, Bytes(data, data + size), data});
         CallLog().push_back(std::string(parser) + " " + std::to_string(DataId()));
         if (!results.empty()) {
             const int r = results.front();
