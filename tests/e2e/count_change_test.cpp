@@ -162,3 +162,35 @@ TEST(CountChange, SingleWrongCountsAreRefusedAndTheCyclesGoOn) {
     const std::string stats((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_GT(ParseJson(stats)["wrong_count"].asInt(), 0);
 }
+
+// The first DC screen sends 56 user values, one more than its record holds:
+// they are stepped over, every cycle completes, and the second screen's image
+// is the same as with a well-formed first screen.
+TEST(CountChange, FiftySixUserValuesOnTheFirstDcScreenLeaveTheSecondExact) {
+    const std::string dir = ScratchDir("dc-user");
+    std::string values;
+    for (int k = 1; k <= 56; ++k) values += (k > 1 ? ", " : "") + std::to_string(k) + ".5";
+    WriteFile(dir + "/user.json", R"({"dc": {"0": {"user": [)" + values + "]}}}");
+    ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--cycles", "3", "--sim-scenario",
+                             dir + "/user.json", "--events", dir + "/user.jsonl"}));
+    ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--cycles", "1", "--events",
+                             dir + "/plain.jsonl"}));
+    const auto events = ReadEvents(dir + "/user.jsonl");
+    EXPECT_EQ(3u, EventsOf(events, "cycle").size());
+    const auto secondImage = [](const std::vector<Json::Value>& all) {
+        std::vector<std::string> images;
+        for (const auto& r : EventsOf(all, "record")) {
+            // Without the 7-byte stamp at the end of the 450 bytes.
+            if (r["data_id"] == 22) images.push_back(r["image"].asString().substr(0, 2 * 443));
+        }
+        return images;
+    };
+    const auto withUser = secondImage(events);
+    const auto plain = secondImage(ReadEvents(dir + "/plain.jsonl"));
+    ASSERT_EQ(3u, withUser.size());
+    ASSERT_EQ(1u, plain.size());
+    for (const auto& image : withUser) EXPECT_EQ(plain[0], image);
+    const auto logs = LogTexts(events);
+    EXPECT_EQ(3u, CountContaining(logs, "ProcotolError 21 read p_count is 56, support user_p max is 55"));
+    EXPECT_EQ(0u, CountContaining(logs, "overflow"));
+}
