@@ -23,7 +23,8 @@ done
 native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time-dev
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
         libfmt-dev libsqlite3-dev libcli11-dev libcpp-httplib-dev libmosquitto-dev mosquitto
-        mosquitto-clients prometheus valgrind)
+        mosquitto-clients prometheus libsystemd-dev libserialport-dev systemd dpkg-dev fakeroot
+        file lintian help2man valgrind)
 armhf=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user mmdebstrap)
 fuzz=(clang libclang-rt-14-dev)
 # Seconds to wait before each new try of a failing `apt-get update`.
