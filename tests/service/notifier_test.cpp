@@ -1,54 +1,20 @@
 // The notify protocol as systemd's manager sees it: a unix datagram socket
 // named by NOTIFY_SOCKET receives what the monitor says.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "NotifySocket.h"
 #include "service_notifier.h"
 #include "service_status.h"
 
 namespace {
 
 using service::ServiceNotifier;
+using testing_support::NotifySocket;
 using std::chrono::milliseconds;
-
-// A manager's notify socket in a private directory, removed afterwards.
-class NotifySocket {
-public:
-    NotifySocket() {
-        char dir[] = "/tmp/trm27k-notify-XXXXXX";
-        dir_ = ::mkdtemp(dir) != nullptr ? dir : "";
-        path_ = dir_ + "/notify";
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, path_.c_str(), sizeof addr.sun_path - 1);
-        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    ~NotifySocket() {
-        ::close(fd_);
-        ::unlink(path_.c_str());
-        ::rmdir(dir_.c_str());
-    }
-    bool Bound() const { return bound_; }
-    const std::string& Path() const { return path_; }
-    // The next datagram, or "" when none is waiting.
-    std::string Next() {
-        char buffer[1024];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
-    }
-
-private:
-    std::string dir_, path_;
-    int fd_ = -1;
-    bool bound_ = false;
-};
 
 class NotifierTest : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include "poll_loop.h"
 #include "restore.h"
 #include "serial_port.h"
+#include "service_status.h"
 #include "summary.h"
 
 namespace monitor {
@@ -217,11 +218,21 @@ int MonitorApp::Poll(int fd, const std::atomic<bool>& stop) {
     settings.cycles = options_.cycles;
     auto& protocol = dynamic_cast<PMBusProtocol&>(*device_);
     PollLoop loop(protocol, fd, *controller_, events_, settings);
+    loop.OnExchangeEnd([this, &loop](bool answered) {
+        notifier_.Progress();
+        const char* link = answered ? "up" : "without reply";
+        if (link_ != link) {
+            link_ = link;
+            TellService(loop.Stats().cycles);
+        }
+    });
     const bool ok = loop.Run(stop, [this](long cycle) {
         controller_->EndCycle();
         if (!options_.quiet) PrintSummary(summary_, cycle, *device_, *controller_);
         AnswerQueries();
+        TellService(cycle);
     });
+    if (ok) notifier_.Stopping();
     controller_->Drain();
     recorder_->Flush(controller_->ActiveAlarmRows());
     ::close(fd);
@@ -251,6 +262,16 @@ EventFileSettings MonitorApp::EventSettings() const {
     s.keep = static_cast<int>(options_.eventsKeep);
     s.omit = options_.eventsOmit;
     return s;
+}
+
+// The line `systemctl status` shows: cycles, the line, the active alarms.
+void MonitorApp::TellService(long cycle) {
+    if (!notifier_.Active()) return;
+    service::ServiceState state;
+    state.cycles = cycle;
+    state.link = link_;
+    for (const rule_value& alarm : controller_->ActiveAlarms()) state.alarms.push_back(alarm.name);
+    notifier_.Status(service::StatusLine(state));
 }
 
 int MonitorApp::Run(const std::atomic<bool>& stop) {
@@ -289,6 +310,7 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
     int fd = -1;
     if (const int status = OpenLine(fd)) return status;
     model_->SetLink(true);
+    notifier_.Ready("configured, polling " + (options_.port.empty() ? "the built-in simulator" : options_.port));
     const int status = Poll(fd, stop);
     model_->SetLink(false);
     return status;

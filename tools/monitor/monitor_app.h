@@ -15,6 +15,7 @@
 #include "mqtt_output.h"
 #include "options.h"
 #include "plugin_loader.h"
+#include "service_notifier.h"
 
 namespace monitor {
 
@@ -39,6 +40,7 @@ private:
     void AnswerQueries();
     int OpenLine(int& fd);
     int Poll(int fd, const std::atomic<bool>& stop);
+    void TellService(long cycle);
 
     Options options_;
     std::FILE* summary_ = nullptr;  // the original standard output
@@ -52,6 +54,8 @@ private:
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<SMDSPDevice> device_;
     BuiltinSimulator simulator_;
+    service::ServiceNotifier notifier_;  // no-op unless started by systemd
+    std::string link_ = "up";            // for the service status line
 };
 
 }  // namespace monitor

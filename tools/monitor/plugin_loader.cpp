@@ -23,11 +23,13 @@ Plugin::~Plugin() {
 }
 
 bool Plugin::Load(const std::string& path, std::string& error) {
-    // Next to the program in the build tree; in lib/ beside bin/ once installed.
+    // Next to the program in the build tree; in the plug-in folder under the
+    // library folder once installed (TRM27K_INSTALLED_PLUGIN is relative to
+    // the program's folder, so a moved or unpacked installation still works).
     std::string file = path;
     if (file.empty()) {
         file = BesideProgram("libtrm27k.so");
-        if (::access(file.c_str(), F_OK) != 0) file = BesideProgram("../lib/libtrm27k.so");
+        if (::access(file.c_str(), F_OK) != 0) file = BesideProgram(TRM27K_INSTALLED_PLUGIN);
     }
     handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {

@@ -61,8 +61,19 @@ bool PollLoop::ReadLine() {
     stats_.bytesReceived += static_cast<uint64_t>(n);
     lastByte_ = Clock::now();
     bytesSinceSend_ = true;
+    const bool waiting = device_.IsProcessing();
+    const auto sentBefore = controller_.LastSend();
     device_.process(buffer_, static_cast<unsigned int>(n));
+    // A reply that sent the next command, or that ended the cycle, completed its exchange.
+    if (waiting && (controller_.LastSend() != sentBefore || !device_.IsProcessing())) {
+        ExchangeEnded(true);
+    }
     return true;
+}
+
+void PollLoop::ExchangeEnded(bool answered) {
+    ++stats_.exchanges;
+    if (onExchangeEnd_) onExchangeEnd_(answered);
 }
 
 void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
@@ -113,6 +124,7 @@ void PollLoop::CheckTimeout() {
     events_.Write("timeout", std::move(v));
     device_.process_error();
     bytesSinceSend_ = false;
+    ExchangeEnded(false);
 }
 
 }  // namespace monitor

@@ -23,6 +23,7 @@ struct PollSettings {
 struct PollStats {
     long cycles = 0;
     long timeouts = 0;
+    long exchanges = 0;  // ended, by a reply or by their deadline
     uint64_t bytesReceived = 0;
 };
 
@@ -33,6 +34,13 @@ public:
     // Runs until `stop`, the cycle count, or a lost line (returns false then).
     bool Run(const std::atomic<bool>& stop, const std::function<void(long cycle)>& onCycle);
     const PollStats& Stats() const { return stats_; }
+    // Called on the poll thread each time an exchange ends: `answered` when a
+    // reply moved the poll on (the next command went out or the cycle ended),
+    // false when the reply's deadline passed. The service watchdog is fed
+    // from here, so it must stay cheap.
+    void OnExchangeEnd(std::function<void(bool answered)> callback) {
+        onExchangeEnd_ = std::move(callback);
+    }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -41,6 +49,7 @@ private:
     int WaitMs() const;
     Clock::time_point ReplyDeadline() const;
     void CheckTimeout();
+    void ExchangeEnded(bool answered);
     void AfterReply(const std::function<void(long)>& onCycle);
 
     PMBusProtocol& device_;
@@ -49,6 +58,7 @@ private:
     EventLog& events_;
     PollSettings settings_;
     PollStats stats_;
+    std::function<void(bool)> onExchangeEnd_;
     Clock::time_point lastByte_{};
     Clock::time_point cycleStart_{};  // end of the previous cycle: cycles follow one another
     bool bytesSinceSend_ = false;

@@ -1,0 +1,109 @@
+# Steps of scripts/package-check.sh: each fails the check (set -e) when what
+# it proves does not hold. Processes it starts are recorded and stopped by id.
+
+started=()
+
+stop_started() {
+  local pid
+  for pid in "${started[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  started=()
+}
+
+fail() {
+  echo "package-check: $*" >&2
+  exit 1
+}
+
+show_packages() {
+  local deb
+  for deb in "$@"; do
+    echo "== $(basename "$deb")"
+    dpkg-deb -f "$deb" Package Version Architecture Depends
+  done
+}
+
+# Errors fail; warnings are printed for a person to judge.
+check_lintian() {
+  lintian --fail-on error --no-tag-display-limit "$@"
+}
+
+# dpkg on a scratch root with its own database. The maintainer scripts run
+# outside a chroot with DPKG_ROOT set, as they would for any other root;
+# dependencies are not in the scratch database, so they are not checked here
+# (the packages' Depends come from dpkg-shlibdeps).
+install_into_root() {
+  local root=$1
+  shift
+  mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+  touch "$root/var/lib/dpkg/status"
+  dpkg --root="$root" --force-script-chrootless --force-depends -i "$@"
+  grep -q '^trm27k:' "$root/etc/passwd" || fail "postinst created no trm27k account"
+  grep -Eq '^dialout:[^:]*:[0-9]+:(.*,)?trm27k(,|$)' "$root/etc/group" || fail "trm27k is not in dialout"
+  dpkg-query --root="$root" -W -f='${Conffiles}\n' trm27k | grep -q /etc/trm27k/trm27k.json ||
+    fail "/etc/trm27k/trm27k.json is not a conffile"
+}
+
+check_unit() {
+  local root=$1 unit=lib/systemd/system/trm27k-monitor.service
+  # Only the unit itself is judged (the scratch root has no systemd units to
+  # pull in); a line it cannot parse is only a warning to systemd, so any
+  # output fails the check.
+  local said
+  said=$(systemd-analyze verify --man=no --recursive-errors=no --root="$root" "$root/$unit" 2>&1) ||
+    fail "systemd-analyze verify: $said"
+  [[ -z "$said" ]] || fail "systemd-analyze verify: $said"
+  # Exposure 0 (locked down) to 10 (unprotected); the unit stays "OK" or better.
+  systemd-analyze security --offline=yes --root="$root" --threshold=25 "$root/$unit" | tail -1
+}
+
+# The installed programs from their installed paths: --version, --scan of the
+# simulator's pseudo-terminal, and a short poll with the shipped configuration.
+# `runner` is empty natively, or the emulator that runs a foreign program.
+run_installed() {
+  local root=$1 work=$2 runner=$3 bin=$1/usr/bin
+  $runner "$bin/trm27k-monitor" --version | tee "$work/version"
+  grep -q "$(sed -n 's/^project(trm27k VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" "$work/version" ||
+    fail "--version does not name the project's version"
+
+  $runner "$bin/trm27k-sim" --pty >"$work/sim.out" 2>"$work/sim.err" &
+  started+=($!)
+  local pty="" tries
+  for tries in $(seq 100); do
+    pty=$(head -n1 "$work/sim.out" 2>/dev/null || true)
+    [[ -n "$pty" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$pty" ]] || fail "the installed simulator printed no pseudo-terminal"
+
+  $runner "$bin/trm27k-monitor" --scan --port "$pty" --address 1 --address 2 | tee "$work/scan"
+  grep -q 'address 1 .*model "TRM27K"' "$work/scan" || fail "--scan did not find the simulator"
+
+  $runner "$bin/trm27k-monitor" --config "$root/etc/trm27k/trm27k.json" --port "$pty" --cycles 2 \
+    --fast --quiet --history "$work/history.db" --events "$work/events.jsonl" \
+    --plugin-stdout /dev/null
+  local cycles
+  cycles=$(grep -c '"event":"cycle"' "$work/events.jsonl" || true)
+  [[ "$cycles" == 2 ]] || fail "the installed monitor completed $cycles cycles, not 2"
+  stop_started
+}
+
+# An integrator's host built with find_package(trm27k) against the scratch
+# root, loading the installed plug-in.
+build_consumer() {
+  local root=$1 dir=$2
+  cmake -S tests/package/consumer -B "$dir" -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
+  cmake --build "$dir" >/dev/null
+  "$dir/consumer"
+}
+
+purge_from_root() {
+  local root=$1
+  mkdir -p "$root/var/lib/trm27k"
+  touch "$root/var/lib/trm27k/history.db"
+  dpkg --root="$root" --force-script-chrootless --purge trm27k-dev trm27k
+  [[ ! -e "$root/etc/trm27k/trm27k.json" ]] || fail "purge left the configuration"
+  [[ ! -e "$root/var/lib/trm27k" ]] || fail "purge left the state folder"
+}
