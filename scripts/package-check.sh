@@ -39,6 +39,6 @@ if [[ $arch == amd64 ]]; then
   purge_from_root "$scratch/root"
 else
   for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$scratch/root"; done
-  run_installed "$scratch/root" "$scratch" "$(armhf_runner)"
+  run_installed "$scratch/root" "$scratch" "$(cat "$build/emulator")"
 fi
 echo "package-check: $arch packages pass"
