@@ -7,6 +7,7 @@
 
 #include "monitor_app.h"
 #include "options.h"
+#include "scan_command.h"
 
 namespace {
 std::atomic<bool> g_stop{false};
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     monitor::Options options;
     const cli::Outcome parsed = monitor::ParseOptions(argc, argv, options);
     if (!parsed.run) return cli::Finish("trm27k-monitor", parsed);
+    if (options.scan) return monitor::RunPortScan(options, stdout);
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);

@@ -89,7 +89,8 @@ std::string QueryText(const std::string& text) {
 // or a list of texts (comma-separated on the command line, an array in the
 // configuration).
 using Field = std::variant<std::string Options::*, bool Options::*, long long Options::*,
-                           std::vector<Query> Options::*, std::vector<std::string> Options::*>;
+                           std::vector<Query> Options::*, std::vector<std::string> Options::*,
+                           std::vector<long long> Options::*>;
 
 // One option. `name` is --NAME on the command line and "NAME" in the
 // "monitor" object, unless `commandLineOnly`.
@@ -182,6 +183,12 @@ const OptionRow kOptions[] = {
            &Options::mqttHeartbeat, 0, 86400),
     Number("outbox-max-mb", "MQTT messages kept for the broker at most, MiB (default 50)",
            &Options::outboxMaxMb, 1, 1 << 20),
+    {"scan", "",
+     "list the serial ports and ask each for the device model, then exit (0: a device "
+     "answered); only --port if given, else only USB and platform ports",
+     &Options::scan, nullptr, 0, 0, true},
+    {"address", "N", "the address --scan asks (repeatable; default 1)", &Options::addresses,
+     nullptr, 0, 255, true},
 };
 
 std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }
@@ -205,6 +212,12 @@ void AddToCommandLine(CLI::App& app, const OptionRow& row, Options& o) {
         void operator()(long long Options::*m) const {
             app.add_option(name, o.*m, row.help)->type_name(row.value)->check(
                 CLI::Range(row.low, row.high));
+        }
+        void operator()(std::vector<long long> Options::*m) const {
+            app.add_option(name, o.*m, row.help)
+                ->type_name(row.value)
+                ->allow_extra_args(false)
+                ->check(CLI::Range(row.low, row.high));
         }
         void operator()(std::vector<Query> Options::*m) const {
             Options& target = o;
@@ -285,6 +298,10 @@ bool ApplyKey(const OptionRow& row, const Json::Value& v, Options& o, std::strin
             o.*m = std::move(texts);
             return true;
         }
+        // Only on the command line (a device configuration has its own "address").
+        bool operator()(std::vector<long long> Options::*) const {
+            return Refuse("is for the command line only");
+        }
         bool Refuse(const char* text) const {
             why = text;
             return false;
@@ -362,6 +379,10 @@ bool CheckDistinctFiles(const Options& o, std::string& error) {
 }
 
 bool CheckCombination(const Options& o, std::string& error) {
+    if (!o.addresses.empty() && !o.scan) {
+        error = "--address is the address --scan asks; it goes with --scan";
+        return false;
+    }
     if (!o.simScenario.empty() && !o.port.empty()) {
         error = "--sim-scenario is for the built-in simulator and cannot go with --port";
         return false;

@@ -39,6 +39,8 @@ struct Options {
     long long eventsKeep = 4;         // rotated event files kept
     std::string eventsRules = "all";  // "changes": a rules batch only when a rule changed
     std::vector<std::string> eventsOmit;  // event kinds not written
+    bool scan = false;           // list the serial ports and probe them, then exit
+    std::vector<long long> addresses;  // probed by --scan; empty: address 1
 
     // The device configuration for the plug-in: the --config file without
     // its "monitor" object, or the built-in one.

@@ -75,6 +75,7 @@ PortInfo DescribePort(const std::string& path) {
         PortInfo info;
         info.path = path;
         info.byId = ByIdFor(path, links);
+        info.transport = "unknown (not a port the system lists)";
         return info;
     }
     PortInfo info = FromSp(port, links);

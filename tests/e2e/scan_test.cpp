@@ -1,0 +1,79 @@
+// `trm27k-monitor --scan` against the simulator on its pseudo-terminal: the
+// model of the address that answers, a bounded wait at the one that does not.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ProcessKit.h"
+
+namespace {
+
+using testing_support::Process;
+
+// Runs `args` to the end with its standard output in `text`; its exit status.
+int RunCapturing(const std::vector<std::string>& args, std::string& text) {
+    char path[] = "/tmp/trm27k-scan-XXXXXX";
+    const int out = ::mkstemp(path);
+    if (out < 0) return -1;
+    ::unlink(path);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = -1;
+    if (started) ::waitpid(pid, &status, 0);
+    text.clear();
+    char buffer[512];
+    ssize_t n;
+    ::lseek(out, 0, SEEK_SET);
+    while ((n = ::read(out, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    ::close(out);
+    return started && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(MonitorScan, FindsTheSimulatorOnItsPseudoTerminal) {
+    Process sim({TRM27K_SIM_PATH, "--pty"}, true);
+    ASSERT_TRUE(sim.Started());
+    ASSERT_FALSE(sim.FirstLine().empty());
+    const std::string pty = sim.FirstLine();
+
+    std::string out;
+    const auto start = std::chrono::steady_clock::now();
+    const int status = RunCapturing({TRM27K_MONITOR_PATH, "--scan", "--port", pty, "--address", "2",
+                                     "--address", "1", "--timeout-first", "400"},
+                                    out);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.find(pty + "\n"), 0u) << out;
+    EXPECT_NE(out.find("  address 1    model \"TRM27K\"\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  address 2    no answer within"), std::string::npos) << out;
+    EXPECT_NE(out.find("1 device answered on 1 port"), std::string::npos) << out;
+    // One unanswered probe: its deadline (400 ms + a reply's line time + a gap), not more.
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << out;
+    EXPECT_EQ(sim.Stop(), 0);
+
+    // Nothing answers at an address no device has: exit status 1.
+    Process other({TRM27K_SIM_PATH, "--pty"}, true);
+    EXPECT_EQ(RunCapturing({TRM27K_MONITOR_PATH, "--scan", "--port", other.FirstLine(), "--address", "9",
+                            "--timeout-first", "200"},
+                           out),
+              1)
+        << out;
+    EXPECT_EQ(other.Stop(), 0);
+}
+
+}  // namespace
