@@ -2,7 +2,7 @@
 # configures and builds by itself.
 JOBS ?= 2
 
-.PHONY: soak bench demo test test-asan test-armhf build deps deps-armhf clean
+.PHONY: package soak bench demo test test-asan test-armhf build deps deps-armhf clean
 
 # The monitor against its built-in simulator, paced at 9600 baud, for a few cycles.
 demo: build
@@ -44,3 +44,7 @@ clean:
 CYCLES ?= 500
 soak: build
 	bash scripts/soak.sh $(CYCLES)
+
+# Debian packages for amd64, checked with lintian and run from a scratch root.
+package:
+	bash scripts/package-check.sh

@@ -27,7 +27,7 @@ show_packages() {
 
 # Errors fail; warnings are printed for a person to judge.
 check_lintian() {
-  lintian --fail-on error --no-tag-display-limit "$@"
+  lintian --fail-on error --tag-display-limit 0 "$@"
 }
 
 # dpkg on a scratch root with its own database. The maintainer scripts run

@@ -37,6 +37,12 @@ TEST(MonitorOptions, DefaultsAndValues) {
     EXPECT_EQ(1000, o.firstByteMs);
     EXPECT_TRUE(o.fast);
     EXPECT_EQ(":memory:", o.history);
+    EXPECT_FALSE(o.scan);
+
+    monitor::Options scan;
+    ASSERT_TRUE(Parse({"--scan", "--address", "1", "--address", "7"}, scan).run);
+    EXPECT_TRUE(scan.scan);
+    EXPECT_EQ((std::vector<long long>{1, 7}), scan.addresses);
     // Without --config the built-in device configuration is used.
     EXPECT_EQ(2u, o.device["acSetting"].size());
 }
@@ -70,6 +76,8 @@ TEST(MonitorOptions, CommandLineRefusalsExitWithTwoAndAReason) {
         {{"--history", "/tmp/x/a.db", "--events", "/tmp/x/../x/a.db"}, "same file"},
         {{"--plugin-stdout", "out.txt", "--events", "./out.txt"}, "same file"},
         {{"--config", "/nonexistent/site.json"}, "/nonexistent/site.json: cannot read: No such file"},
+        {{"--address", "2"}, "goes with --scan"},
+        {{"--scan", "--address", "256"}, "--address"},
     };
     for (const auto& [args, reason] : cases) {
         monitor::Options o;
@@ -107,6 +115,7 @@ TEST(MonitorOptions, ConfigurationRefusalsNameTheKey) {
         {std::string("{") + kDevice + R"(, "monitor": {"port": ""}})", "key \"monitor.port\": wants a path"},
         {std::string("{") + kDevice + R"(, "monitor": {"config": "other.json"}})", "key \"monitor.config\": unknown"},
         {std::string("{") + kDevice + R"(, "monitor": []})", "key \"monitor\": must be an object"},
+        {std::string("{") + kDevice + R"(, "monitor": {"scan": true}})", "key \"monitor.scan\": unknown"},
     };
     int n = 0;
     for (const auto& [text, reason] : cases) {
