@@ -27,6 +27,18 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
 endif()
 
+# dpkg-shlibdeps maps each library to the package that installed it through a
+# dpkg database, and the cross build's sysroot has none. There the Depends
+# are the ones dpkg-shlibdeps computed for the native package of the same
+# sources, handed in by scripts/package-check.sh after it has checked that
+# both builds link exactly the same libraries.
+set(TRM27K_DEB_DEPENDS "" CACHE STRING
+  "Depends of the trm27k package where dpkg-shlibdeps cannot run (the cross build)")
+if(TRM27K_DEB_DEPENDS)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${TRM27K_DEB_DEPENDS}")
+endif()
+
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME trm27k)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "monitor for a TRM27K telecom power system

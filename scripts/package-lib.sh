@@ -17,12 +17,45 @@ fail() {
   exit 1
 }
 
-show_packages() {
-  local deb
-  for deb in "$@"; do
-    echo "== $(basename "$deb")"
-    dpkg-deb -f "$deb" Package Version Architecture Depends
+# Configures, builds and packs one package preset; prints the two .deb paths
+# (trm27k first) on standard output, everything else on standard error.
+build_packages() {
+  local preset=$1 arch=$2 build=build/$1 deb
+  shift 2
+  {
+    cmake --preset "$preset" "$@" >/dev/null
+    cmake --build --preset "$preset" -j "${JOBS:-2}"
+    rm -f "$build"/*.deb
+    (cd "$build" && cpack -G DEB >/dev/null)
+  } >&2
+  for deb in "$build"/trm27k_*_"$arch".deb "$build"/trm27k-dev_*_"$arch".deb; do
+    [[ -f "$deb" ]] || fail "cpack made no $deb"
+    echo "== $(basename "$deb")" >&2
+    dpkg-deb -f "$deb" Package Version Architecture Depends >&2
+    echo "$deb"
   done
+}
+
+first_deb() { echo "$1"; }
+
+# The libraries an unpacked package's programs and libraries need, one a line.
+needed_libraries() {
+  local dir=$1 file
+  while IFS= read -r -d '' file; do
+    file -b "$file" | grep -q '^ELF' || continue
+    readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
+  done < <(find "$dir" -type f -print0) | grep -v '^libtrm27k' | sort -u
+}
+
+# The native and the cross package must need the same libraries for the
+# native Depends to hold for both.
+same_libraries() {
+  local work=$1 native=$2 cross=$3
+  dpkg-deb -x "$native" "$work/native"
+  dpkg-deb -x "$cross" "$work/cross"
+  diff <(needed_libraries "$work/native") <(needed_libraries "$work/cross") ||
+    fail "the armhf package needs other libraries than the amd64 one; its Depends would be wrong"
+  rm -rf "$work/native" "$work/cross"
 }
 
 # Errors fail; warnings are printed for a person to judge.

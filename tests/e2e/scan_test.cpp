@@ -19,7 +19,8 @@ namespace {
 using testing_support::Process;
 
 // Runs `args` to the end with its standard output in `text`; its exit status.
-int RunCapturing(const std::vector<std::string>& args, std::string& text) {
+int RunCapturing(const std::vector<std::string>& programArgs, std::string& text) {
+    const std::vector<std::string> args = testing_support::EmulatedArgs(programArgs);
     char path[] = "/tmp/trm27k-scan-XXXXXX";
     const int out = ::mkstemp(path);
     if (out < 0) return -1;
