@@ -82,7 +82,7 @@ bool EventLog::Open(const std::string& path, std::string& error, EventFileSettin
 
 bool EventLog::OpenFile(std::string& error) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    fd_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
         error = "cannot write the event file " + path_ + ": " + std::strerror(errno);
@@ -93,7 +93,28 @@ bool EventLog::OpenFile(std::string& error) {
     // A device or a pipe (/dev/full, a fifo) is written to but never rotated.
     regular_ = S_ISREG(st.st_mode);
     size_ = regular_ ? static_cast<uint64_t>(st.st_size) : 0;
+    if (regular_) DropCutLine();
     return true;
+}
+
+// A kill during a write of several pages can leave the last line cut off
+// (the kernel stops a write between pages on a fatal signal). Appending
+// after it would glue two events together, so the cut line is dropped.
+void EventLog::DropCutLine() {
+    char block[4096];
+    uint64_t end = size_;
+    while (end > 0) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(end, sizeof block));
+        const ssize_t n = ::pread(fd_, block, want, static_cast<off_t>(end - want));
+        if (n != static_cast<ssize_t>(want)) return;  // unreadable: leave it as it is
+        const void* newline = ::memrchr(block, '\n', want);
+        if (newline != nullptr) {
+            end -= want - (static_cast<const char*>(newline) - block) - 1;
+            break;
+        }
+        end -= want;
+    }
+    if (end != size_ && ::ftruncate(fd_, static_cast<off_t>(end)) == 0) size_ = end;
 }
 
 bool EventLog::Omitted(const char* event) const {

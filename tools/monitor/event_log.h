@@ -49,6 +49,7 @@ private:
     bool Omitted(const char* event) const;
     std::string Line(const char* event, Json::Value fields);
     bool OpenFile(std::string& error);
+    void DropCutLine();
     void RotateIfFull(size_t lineBytes);
     bool Append(const std::string& line);
     void ReportFailure(int error);
