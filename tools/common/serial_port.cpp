@@ -119,6 +119,15 @@ bool WriteChunk(int fd, const uint8_t* data, size_t n) {
 
 }  // namespace
 
+bool ConfigureSerialLine(int fd, int baud, std::string& error) {
+    speed_t speed{};
+    if (!SpeedFor(baud, speed)) {
+        error = "unsupported baud rate " + std::to_string(baud);
+        return false;
+    }
+    return SetLine(fd, speed, error);
+}
+
 int OpenSerialPort(const std::string& path, int baud, std::string& error) {
     speed_t speed{};
     if (!SpeedFor(baud, speed)) {

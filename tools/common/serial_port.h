@@ -15,6 +15,10 @@ namespace tools {
 // Returns the descriptor, or -1 with a one-line reason in `error`.
 int OpenSerialPort(const std::string& path, int baud, std::string& error);
 
+// Sets an open line to raw 8N1 at `baud` (one of the standard rates), no flow
+// control; false with a one-line reason in `error`.
+bool ConfigureSerialLine(int fd, int baud, std::string& error);
+
 // A pseudo-terminal pair. `slave` is held open for the pair's lifetime so the
 // master never sees a hang-up while no client has the slave open, and so the
 // raw settings stay in force for the next client that opens `slavePath`.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "pmbus_frame.h"
+#include "serial_port.h"
 
 namespace scan {
 
@@ -27,38 +28,6 @@ constexpr int kModelLength = 20;
 constexpr int kModelReplyChars = 1 + 12 + 2 * kModelLength + 4 + 1;
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-speed_t SpeedFor(int baud) {
-    switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: return B9600;  // the rate the power system's controller runs at
-    }
-}
-
-bool SetLine(int fd, int baud, std::string& error) {
-    const speed_t speed = SpeedFor(baud);
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) {
-        error = Reason("tcgetattr");
-        return false;
-    }
-    cfmakeraw(&tio);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0 ||
-        tcsetattr(fd, TCSANOW, &tio) != 0) {
-        error = Reason("line settings");
-        return false;
-    }
-    return true;
-}
 
 long MsLeft(Clock::time_point deadline) {
     return std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count());
@@ -135,7 +104,7 @@ int OpenForProbe(const std::string& path, int baud, std::string& error) {
         error = path + " is not a serial line";
     } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = path + " is in use by another program";
-    } else if (SetLine(fd, baud, error)) {
+    } else if (tools::ConfigureSerialLine(fd, baud, error)) {
         return fd;
     }
     ::close(fd);
