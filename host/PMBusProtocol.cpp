@@ -26,6 +26,7 @@ bool PMBusProtocol::write_pmbus_cmd(uint8_t cid1, uint8_t cid2, const uint8_t* i
     auto controller = controller_.lock();
     if (!controller) return false;
     exchangePending_ = true;
+    receiver_.Restart();
     return controller->SendCommand(*this, cid1, cid2, info, infoLength);
 }
 
@@ -64,6 +65,14 @@ void PMBusProtocol::OnFrame(const char* body, size_t length) {
     }
     if (frame_.adr != address_) {
         DropFrame("another address", body, length);
+        return;
+    }
+    if (!exchangePending_) {
+        // A duplicate or a reply that came after its exchange had ended: not
+        // a protocol fault of the device, so no log line, only the host hook.
+        if (auto controller = controller_.lock()) {
+            controller->OnFrameError(*this, "no command waiting", body, length);
+        }
         return;
     }
     host::ToReplyBytes(frame_, replyBytes_);

@@ -21,7 +21,8 @@ public:
     bool InitSetting(const Json::Value& setting) override;
     // Raw bytes from the line: frames are collected and decoded here; a frame
     // that fails a check, or comes from another address, is dropped with a log
-    // line and never reaches process_payload.
+    // line and never reaches process_payload. A frame that arrives while no
+    // command waits for a reply answers nothing and is dropped too.
     void process(unsigned char* data, unsigned int length) override;
     // Handles one decoded reply; false when it ended the exchange.
     virtual bool process_payload() = 0;
@@ -29,6 +30,8 @@ public:
     virtual void process_error() { Reset(); }
 
     // Frames and sends one command; the reply later reaches process_payload.
+    // Bytes received before it, and the rest of a read being handled, are
+    // dropped: they cannot answer it.
     bool write_pmbus_cmd(uint8_t cid1, uint8_t cid2) { return write_pmbus_cmd(cid1, cid2, nullptr, 0); }
     bool write_pmbus_cmd(uint8_t cid1, uint8_t cid2, const uint8_t* info, int infoLength);
 

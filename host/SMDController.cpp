@@ -13,6 +13,7 @@ bool SMDController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t cid
     thread_local std::string frame;
     host::EncodeFrame(device.Version(), device.Address(), cid1, cid2, info,
                       static_cast<size_t>(infoLength), frame);
+    transport_->DiscardInput();
     return transport_->Write(reinterpret_cast<const uint8_t*>(frame.data()), frame.size());
 }
 

@@ -32,6 +32,9 @@ class HOST_API SerialTransport {
 public:
     virtual ~SerialTransport() = default;
     virtual bool Write(const uint8_t* bytes, size_t count) = 0;
+    // Drops whatever the line received and nobody read yet; called before
+    // every command, so a late or repeated reply never answers the next one.
+    virtual void DiscardInput() {}
 };
 
 }  // namespace host

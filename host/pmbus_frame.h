@@ -63,9 +63,12 @@ public:
 
     // Calls onFrame(body, length) for every complete frame in `data`;
     // onOverflow() when a frame grows beyond the largest possible one.
+    // A callback that calls Restart() ends the feed: the bytes after the
+    // frame it handled are dropped with everything received so far.
     template <class OnFrame, class OnOverflow>
     void Feed(const uint8_t* data, size_t count, OnFrame onFrame, OnOverflow onOverflow) {
-        for (size_t i = 0; i < count; ++i) {
+        restarted_ = false;
+        for (size_t i = 0; i < count && !restarted_; ++i) {
             const char c = static_cast<char>(data[i]);
             if (c == kFrameStart) {
                 body_.clear();
@@ -88,10 +91,17 @@ public:
         body_.clear();
         inFrame_ = false;
     }
+    // Forgets every byte received so far, including the rest of a Feed in
+    // progress: what came before a new command cannot be its reply.
+    void Restart() {
+        Clear();
+        restarted_ = true;
+    }
 
 private:
     std::string body_;
     bool inFrame_ = false;
+    bool restarted_ = false;
 };
 
 }  // namespace host

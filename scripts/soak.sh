@@ -2,7 +2,9 @@
 # Soak: the monitor against the simulator with seeded fault injection for many
 # cycles, reply pauses and the 2-second gate made short. Prints and checks the
 # cycles completed, stalls, crashes, history rows per child, resident memory
-# and that history holds no value the simulator never sent.
+# and that every saved image is what the simulator's replies to that child's
+# commands decode to (late and repeated replies must never answer another
+# command).
 #   scripts/soak.sh [CYCLES] [BUILD_DIR]      (defaults: 500, build/default)
 set -euo pipefail
 cycles=${1:-500}
@@ -19,8 +21,10 @@ echo "soak: fault-free reference run"
   --plugin-stdout /dev/null 2>/dev/null
 
 echo "soak: $cycles cycles with faults (seed 20261208)"
+# Late replies come after the monitor's timeout, while it repeats the command.
 coproc SIM { exec "$sim" --pty --seed 20261208 --drop 12 --corrupt 5 --truncate 2 \
-  --wrong-rtn 2 --wrong-count 1 --stats "$dir/sim-stats.json"; }
+  --wrong-rtn 2 --wrong-count 1 --delay 2:$((3 * timeout_ms)) --duplicate 3 \
+  --stats "$dir/sim-stats.json"; }
 sim_pid=$SIM_PID
 read -r pty <&"${SIM[0]}"
 status=0

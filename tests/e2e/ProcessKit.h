@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 
 #include "Emulator.h"
 #include "JsonText.h"
+#include "ScratchDir.h"
 
 extern char** environ;
 
@@ -26,7 +28,9 @@ class Process {
 public:
     // Starts `args`; with `capture`, the first line of its standard output is
     // read into FirstLine() (the simulator prints its pseudo-terminal there).
-    Process(const std::vector<std::string>& programArgs, bool capture = false) {
+    // Standard error goes to `errorFile`, or nowhere.
+    Process(const std::vector<std::string>& programArgs, bool capture = false,
+            const std::string& errorFile = "/dev/null") {
         const std::vector<std::string> args = EmulatedArgs(programArgs);
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -40,7 +44,8 @@ public:
         } else {
             posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         }
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         if (out[1] >= 0) {
@@ -77,6 +82,11 @@ public:
         kill(pid_, SIGTERM);
         return Wait(seconds);
     }
+    // Ends it at once, wherever it is (a device pulled mid-reply).
+    void Kill() {
+        kill(pid_, SIGKILL);
+        Wait(10);
+    }
 
 private:
     void ReadFirstLine(int fd) {
@@ -108,14 +118,6 @@ inline std::vector<Json::Value> EventsOf(const std::vector<Json::Value>& all, co
         if (e["event"].asString() == kind) out.push_back(e);
     }
     return out;
-}
-
-// A fresh scratch folder for one test.
-inline std::string ScratchDir(const std::string& name) {
-    std::string dir = "/tmp/trm27k-e2e-" + name + "-" + std::to_string(getpid());
-    std::string cmd = "rm -rf '" + dir + "' && mkdir -p '" + dir + "'";
-    if (std::system(cmd.c_str()) != 0) return "/tmp";
-    return dir;
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {

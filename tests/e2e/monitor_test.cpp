@@ -38,7 +38,8 @@ std::vector<int> StepsOfFirstCycle(const std::vector<Json::Value>& events) {
 }  // namespace
 
 TEST(MonitorEndToEnd, PollsTheSimulatorAndPublishesEveryChild) {
-    const std::string dir = ScratchDir("poll");
+    const ScratchDir scratch("poll");
+    const std::string& dir = scratch.Path();
     const MonitorRun run = Monitor(dir, {"--cycles", "3", "--history", dir + "/h.db"});
     ASSERT_EQ(0, run.status);
     EXPECT_EQ((std::vector<int>{14, 0, 1, 2, 4, 5, 6, 7, 8, 3, 9}), StepsOfFirstCycle(run.events));
@@ -62,7 +63,8 @@ TEST(MonitorEndToEnd, PollsTheSimulatorAndPublishesEveryChild) {
 }
 
 TEST(MonitorEndToEnd, RestartAnswersQueriesFromTheRestoredHistory) {
-    const std::string dir = ScratchDir("restore");
+    const ScratchDir scratch("restore");
+    const std::string& dir = scratch.Path();
     const std::vector<std::string> queries = {"--query", "11:channel_0_a", "--query", "21:v",
                                               "--query", "11:channel_9_a"};
     std::vector<std::string> first = {"--cycles", "1", "--history", dir + "/h.db"};
@@ -83,7 +85,8 @@ TEST(MonitorEndToEnd, RestartAnswersQueriesFromTheRestoredHistory) {
 }
 
 TEST(MonitorEndToEnd, AlarmsAreRaisedAndClearedWhenTheScenarioChanges) {
-    const std::string dir = ScratchDir("alarms");
+    const ScratchDir scratch("alarms");
+    const std::string& dir = scratch.Path();
     const std::string scenario = dir + "/scenario.json";
     WriteFile(scenario, R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}, "dc": {"1": {"v_alarm": 1}}})");
     Process sim({kSim, "--pty", "--scenario", scenario}, true);
@@ -126,7 +129,8 @@ TEST(MonitorEndToEnd, AlarmsAreRaisedAndClearedWhenTheScenarioChanges) {
 }
 
 TEST(MonitorEndToEnd, FrameErrorsAndTimeoutsAreSurvived) {
-    const std::string dir = ScratchDir("faults");
+    const ScratchDir scratch("faults");
+    const std::string& dir = scratch.Path();
     Process sim({kSim, "--pty", "--seed", "7", "--drop", "15", "--corrupt", "10", "--truncate", "5",
                  "--wrong-rtn", "5"}, true);
     ASSERT_FALSE(sim.FirstLine().empty());
@@ -143,7 +147,8 @@ TEST(MonitorEndToEnd, FrameErrorsAndTimeoutsAreSurvived) {
 }
 
 TEST(MonitorEndToEnd, BadArgumentsAndConfigurationsExitWithTwo) {
-    const std::string dir = ScratchDir("config");
+    const ScratchDir scratch("config");
+    const std::string& dir = scratch.Path();
     WriteFile(dir + "/no-rc.json", R"({"acSetting": [{"data_id": 11}]})");
     WriteFile(dir + "/bad-address.json", R"({"address": 300, "rcSetting": {}})");
     WriteFile(dir + "/not-json.json", "{ nope");
@@ -177,11 +182,10 @@ TEST(MonitorEndToEnd, QuietStillAnswersQueries) {
     EXPECT_EQ(0, p.Wait(30));
 }
 
-TEST(MonitorEndToEnd, SimulatorStopsCleanlyAndTheMonitorSeesTheLostLine) {
-    const std::string dir = ScratchDir("lost");
+TEST(MonitorEndToEnd, WithExitOnLossALostLineEndsTheRunWithOne) {
     Process sim({kSim, "--pty"}, true);
     ASSERT_FALSE(sim.FirstLine().empty());
-    Process monitor({kMonitor, "--fast", "--quiet", "--port", sim.FirstLine()});
+    Process monitor({kMonitor, "--fast", "--quiet", "--exit-on-loss", "--port", sim.FirstLine()});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(0, sim.Stop());
     EXPECT_EQ(1, monitor.Wait(10));

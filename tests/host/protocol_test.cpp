@@ -110,8 +110,10 @@ TEST(ProtocolReceive, GoodFramesReachTheDeviceBadOnesAreDroppedWithAReason) {
     auto controller = std::make_shared<FrameErrors>();
     CountingDevice d;
     d.Init(controller, 1, Json::Value());
+    d.write_pmbus_cmd(0x40, 0x51);
     Receive(d, "noise~21014000C0040102FCDE\r");
     EXPECT_EQ(1, d.payloads);
+    d.write_pmbus_cmd(0x40, 0x51);
     Receive(d, "~21014000C0040102FCDF\r~21024000C0040102FCDD\r");
     EXPECT_EQ(1, d.payloads);
     EXPECT_EQ((std::vector<std::string>{"wrong CHKSUM", "another address"}), controller->reasons);
@@ -119,5 +121,40 @@ TEST(ProtocolReceive, GoodFramesReachTheDeviceBadOnesAreDroppedWithAReason) {
     // A frame split over two reads is put together.
     Receive(d, "~21014000C00");
     Receive(d, "40102FCDE\r");
+    EXPECT_EQ(2, d.payloads);
+}
+
+namespace {
+// Sends the next command from the reply handler, as the main device does.
+class ChainingDevice : public CountingDevice {
+public:
+    bool process_payload() override {
+        CountingDevice::process_payload();
+        write_pmbus_cmd(0x42, 0x44);
+        return true;
+    }
+};
+}  // namespace
+
+TEST(ProtocolReceive, OnlyAWaitingCommandTakesAFrameAndNothingReadBeforeItsCommand) {
+    auto controller = std::make_shared<FrameErrors>();
+    ChainingDevice d;
+    d.Init(controller, 1, Json::Value());
+    const std::string reply = "~21014000C0040102FCDE\r";
+    // Nothing waits: the frame answers nothing and reaches no handler.
+    Receive(d, reply);
+    EXPECT_EQ(0, d.payloads);
+    EXPECT_EQ((std::vector<std::string>{"no command waiting"}), controller->reasons);
+    EXPECT_TRUE(controller->logs.empty());
+    // A reply and its duplicate in one read: the handler sends the next
+    // command, and the duplicate, read before that command went out, is no
+    // answer to it. Neither is the start of a frame cut by the command.
+    d.write_pmbus_cmd(0x42, 0x41);
+    Receive(d, reply + reply + "~2101");
+    EXPECT_EQ(1, d.payloads);
+    Receive(d, "4000C0040102FCDE\r");
+    EXPECT_EQ(1, d.payloads);
+    EXPECT_TRUE(d.IsProcessing());
+    Receive(d, reply);
     EXPECT_EQ(2, d.payloads);
 }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "JsonText.h"
+#include "ScratchDir.h"
 #include "event_log.h"
 
 namespace {
@@ -16,7 +17,8 @@ std::vector<std::string> Lines(const std::string& path) {
 }  // namespace
 
 TEST(EventLog, EachEventIsOneLineWithEventAndTime) {
-    const std::string path = "/tmp/trm27k-event-log-" + std::to_string(getpid()) + ".jsonl";
+    const testing_support::ScratchDir scratch("event-log");
+    const std::string path = scratch.Path() + "/events.jsonl";
     {
         monitor::EventLog log;
         std::string error;
@@ -36,7 +38,8 @@ TEST(EventLog, EachEventIsOneLineWithEventAndTime) {
 }
 
 TEST(EventLog, BytesThatAreNotUtf8BecomeReplacementCharacters) {
-    const std::string path = "/tmp/trm27k-event-bad-" + std::to_string(getpid()) + ".jsonl";
+    const testing_support::ScratchDir scratch("event-bad");
+    const std::string path = scratch.Path() + "/events.jsonl";
     {
         monitor::EventLog log;
         std::string error;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -128,7 +130,8 @@ bool ConfigureSerialLine(int fd, int baud, std::string& error) {
     return SetLine(fd, speed, error);
 }
 
-int OpenSerialPort(const std::string& path, int baud, std::string& error) {
+int OpenSerialPort(const std::string& path, int baud, std::string& error, bool* busy) {
+    if (busy != nullptr) *busy = false;
     speed_t speed{};
     if (!SpeedFor(baud, speed)) {
         error = "unsupported baud rate " + std::to_string(baud);
@@ -136,7 +139,9 @@ int OpenSerialPort(const std::string& path, int baud, std::string& error) {
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = Reason("cannot open " + path);
+        if (errno == EBUSY && busy != nullptr) *busy = true;  // TIOCEXCL of another holder
+        error = errno == EBUSY ? "the port " + path + " is busy: another program has it open"
+                               : Reason("cannot open " + path);
         return -1;
     }
     if (!isatty(fd)) {
@@ -144,13 +149,29 @@ int OpenSerialPort(const std::string& path, int baud, std::string& error) {
         ::close(fd);
         return -1;
     }
+    // Two pollers on one line each take the other's replies: the second one
+    // is refused. The lock goes with the descriptor, also when the program dies.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (busy != nullptr) *busy = errno == EWOULDBLOCK;
+        error = errno == EWOULDBLOCK ? "the port " + path + " is busy: another program has it open"
+                                     : Reason("cannot lock " + path);
+        ::close(fd);
+        return -1;
+    }
+    ::ioctl(fd, TIOCEXCL);
     if (!SetLine(fd, speed, error)) {
         error = path + ": " + error;
-        ::close(fd);
+        CloseSerialPort(fd);
         return -1;
     }
     tcflush(fd, TCIOFLUSH);  // bytes left from before the open belong to nobody
     return fd;
+}
+
+void CloseSerialPort(int fd) {
+    if (fd < 0) return;
+    ::ioctl(fd, TIOCNXCL);  // the tty may outlive this descriptor (a pty's other side)
+    ::close(fd);
 }
 
 bool OpenPty(PtyPair& out, std::string& error) {

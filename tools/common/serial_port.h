@@ -12,8 +12,14 @@ namespace tools {
 // no flow control and O_NOCTTY, so the line never becomes the program's
 // controlling terminal. The descriptor is left blocking: a caller that wants
 // non-blocking reads sets O_NONBLOCK itself (or polls before each read).
-// Returns the descriptor, or -1 with a one-line reason in `error`.
-int OpenSerialPort(const std::string& path, int baud, std::string& error);
+// The port is held exclusively: an advisory lock (flock) that a second
+// program using this function cannot take, and TIOCEXCL, which refuses
+// further opens to programs without privileges. A port that another program
+// holds sets `busy`. Returns the descriptor, or -1 with a one-line reason in
+// `error`.
+int OpenSerialPort(const std::string& path, int baud, std::string& error, bool* busy = nullptr);
+// Gives up the exclusive use and closes a descriptor from OpenSerialPort.
+void CloseSerialPort(int fd);
 
 // Sets an open line to raw 8N1 at `baud` (one of the standard rates), no flow
 // control; false with a one-line reason in `error`.

@@ -18,27 +18,12 @@
 
 namespace monitor {
 
-namespace {
-// Writes commands to the line.
-class FdTransport : public host::SerialTransport {
-public:
-    explicit FdTransport(int fd) : fd_(fd) {}
-    bool Write(const uint8_t* bytes, size_t count) override {
-        return tools::WriteAll(fd_, bytes, count, 0);
-    }
-
-private:
-    int fd_;
-};
-}  // namespace
-
 MonitorApp::~MonitorApp() {
     if (controller_) controller_->Drain();
     StopOutputs();
     simulator_.Stop();
     device_.reset();
     controller_.reset();
-    if (summary_ != nullptr) std::fclose(summary_);
 }
 
 int MonitorApp::Fail(int status, const std::string& reason) {
@@ -49,9 +34,9 @@ int MonitorApp::Fail(int status, const std::string& reason) {
 // The summary keeps the original standard output; the plug-in's own output
 // lines go to standard error or a file, so they never garble it.
 bool MonitorApp::SetUpOutput() {
-    const int original = ::dup(STDOUT_FILENO);
-    summary_ = original >= 0 ? ::fdopen(original, "w") : nullptr;
-    if (summary_ == nullptr) return false;
+    const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (original < 0) return false;
+    summary_ = std::make_unique<SummaryWriter>(original);
     std::fflush(stdout);
     int target = STDERR_FILENO;
     // "--log-level off" silences the plug-in's own lines too, unless they
@@ -73,6 +58,7 @@ void MonitorApp::SetUpLogging() {
     logger->set_level(spdlog::level::from_str(options_.logLevel));
     controller_->SetLogSink([this, logger](const host::LogLine& line) {
         logger->warn("{}", line.text);
+        controller_->NoteLogLine(line.text);
         Json::Value v(Json::objectValue);
         v["text"] = line.text;
         events_.Write("log", std::move(v));
@@ -191,51 +177,71 @@ void MonitorApp::AnswerQueries() {
             answer = e.what();
         }
         events_.Write("value", v);
-        std::fprintf(summary_, "  %u:%s = %s\n", q.dataId, q.key.c_str(), answer.c_str());
+        summary_->Write("  " + std::to_string(q.dataId) + ":" + q.key + " = " + answer + "\n");
     }
-    if (summary_ != nullptr) std::fflush(summary_);
 }
 
-int MonitorApp::OpenLine(int& fd) {
+// The summary is put together in memory and handed to the writer, which
+// never blocks the poll.
+void MonitorApp::WriteSummary(long cycle) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    if (out == nullptr) return;
+    PrintSummary(out, cycle, *device_, *controller_);
+    std::fclose(out);
+    summary_->Write(std::string(text, size));
+    std::free(text);
+}
+
+// A port another program holds is refused at once: two pollers on one line
+// would take each other's replies.
+int MonitorApp::OpenLine(std::string& path) {
     std::string error;
-    std::string path = options_.port;
+    path = options_.port;
     if (path.empty() && !simulator_.Start(!options_.fast, path, error)) {
         return Fail(1, error);
     }
     const auto* protocol = dynamic_cast<PMBusProtocol*>(device_.get());
-    fd = tools::OpenSerialPort(path, protocol->BaudRate(), error);
+    const int fd = tools::OpenSerialPort(path, protocol->BaudRate(), error);
     if (fd < 0) return Fail(1, error);
-    controller_->SetTransport(std::make_shared<FdTransport>(fd));
+    line_ = std::make_shared<LineTransport>();
+    line_->Attach(fd);
+    controller_->SetTransport(line_);
     return 0;
 }
 
-int MonitorApp::Poll(int fd, const std::atomic<bool>& stop) {
+int MonitorApp::Poll(const std::string& path, const std::atomic<bool>& stop) {
+    auto& protocol = dynamic_cast<PMBusProtocol&>(*device_);
     PollSettings settings;
     settings.firstByteMs = static_cast<int>(options_.firstByteMs);
     settings.gapMs = static_cast<int>(options_.gapMs);
+    settings.baud = protocol.BaudRate();
     settings.shortGate = options_.fast;
     settings.markReady = !options_.fullPoll;
+    settings.exitOnLoss = options_.exitOnLoss;
     settings.cycles = options_.cycles;
-    auto& protocol = dynamic_cast<PMBusProtocol&>(*device_);
-    PollLoop loop(protocol, fd, *controller_, events_, settings);
+    settings.port = path;
+    PollLoop loop(protocol, *line_, *controller_, events_, settings);
     loop.OnExchangeEnd([this, &loop](bool answered) {
         notifier_.Progress();
-        const char* link = answered ? "up" : "without reply";
-        if (link_ != link) {
-            link_ = link;
-            TellService(loop.Stats().cycles);
-        }
+        SetServiceLink(answered ? "up" : "without reply", loop.Stats().cycles);
+    });
+    loop.OnLineWait([this, &loop] {
+        notifier_.Progress();
+        SetServiceLink("down", loop.Stats().cycles);
     });
     const bool ok = loop.Run(stop, [this](long cycle) {
         controller_->EndCycle();
-        if (!options_.quiet) PrintSummary(summary_, cycle, *device_, *controller_);
+        if (!options_.quiet) WriteSummary(cycle);
         AnswerQueries();
         TellService(cycle);
     });
     if (ok) notifier_.Stopping();
     controller_->Drain();
     recorder_->Flush(controller_->ActiveAlarmRows());
-    ::close(fd);
+    tools::CloseSerialPort(line_->Fd());
+    line_->Attach(-1);
     if (!ok) return Fail(1, "the line was lost");
     return StorageStatus();
 }
@@ -265,6 +271,13 @@ EventFileSettings MonitorApp::EventSettings() const {
 }
 
 // The line `systemctl status` shows: cycles, the line, the active alarms.
+// The service status line changes only when the link does, not per exchange.
+void MonitorApp::SetServiceLink(const char* link, long cycle) {
+    if (link_ == link) return;
+    link_ = link;
+    TellService(cycle);
+}
+
 void MonitorApp::TellService(long cycle) {
     if (!notifier_.Active()) return;
     service::ServiceState state;
@@ -307,11 +320,11 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
         return 0;
     }
     if (const int status = StartOutputs()) return status;
-    int fd = -1;
-    if (const int status = OpenLine(fd)) return status;
+    std::string path;
+    if (const int status = OpenLine(path)) return status;
     model_->SetLink(true);
     notifier_.Ready("configured, polling " + (options_.port.empty() ? "the built-in simulator" : options_.port));
-    const int status = Poll(fd, stop);
+    const int status = Poll(path, stop);
     model_->SetLink(false);
     return status;
 }

@@ -11,11 +11,13 @@
 #include "history_recorder.h"
 #include "history_store.h"
 #include "http_server.h"
+#include "line_transport.h"
 #include "monitor_controller.h"
 #include "mqtt_output.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "service_notifier.h"
+#include "summary_writer.h"
 
 namespace monitor {
 
@@ -38,12 +40,14 @@ private:
     int StartOutputs();
     void StopOutputs();
     void AnswerQueries();
-    int OpenLine(int& fd);
-    int Poll(int fd, const std::atomic<bool>& stop);
+    void WriteSummary(long cycle);
+    int OpenLine(std::string& path);
+    int Poll(const std::string& path, const std::atomic<bool>& stop);
+    void SetServiceLink(const char* link, long cycle);
     void TellService(long cycle);
 
     Options options_;
-    std::FILE* summary_ = nullptr;  // the original standard output
+    std::unique_ptr<SummaryWriter> summary_;  // to the original standard output
     EventLog events_;
     history::HistoryStore store_;
     std::unique_ptr<site::SiteModel> model_;  // outlives the controller and the outputs
@@ -52,6 +56,7 @@ private:
     std::unique_ptr<HistoryRecorder> recorder_;  // before the controller, which feeds it
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;
+    std::shared_ptr<LineTransport> line_;
     std::shared_ptr<SMDSPDevice> device_;
     BuiltinSimulator simulator_;
     service::ServiceNotifier notifier_;  // no-op unless started by systemd

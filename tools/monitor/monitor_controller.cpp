@@ -32,7 +32,28 @@ Json::Value RuleJson(const rule_value& rule) {
 
 MonitorController::MonitorController(EventLog& events, HistoryRecorder& history,
                                      site::SiteModel& model, bool skipPauses, bool allRules)
-    : events_(events), history_(history), model_(model), skipPauses_(skipPauses), allRules_(allRules) {}
+    : events_(events), history_(history), model_(model), skipPauses_(skipPauses), allRules_(allRules) {
+    queue_.OnWait([this](std::chrono::steady_clock::duration waited) { StorageWaited(waited); });
+}
+
+// The poll waited for the history: told at most once a minute, with how
+// often and how long it waited since the last time it was told.
+void MonitorController::StorageWaited(std::chrono::steady_clock::duration waited) {
+    constexpr auto kEvery = std::chrono::minutes(1);
+    ++storageWaits_;
+    storageWaited_ += waited;
+    const auto now = std::chrono::steady_clock::now();
+    if (storageToldAt_.time_since_epoch().count() != 0 && now - storageToldAt_ < kEvery) return;
+    storageToldAt_ = now;
+    Json::Value v(Json::objectValue);
+    v["state"] = "waiting";
+    v["reason"] = "the history cannot keep up; the poll waits for it";
+    v["waits"] = static_cast<Json::UInt64>(storageWaits_);
+    v["waited_ms"] = std::chrono::duration<double, std::milli>(storageWaited_).count();
+    events_.Write("storage", std::move(v));
+    storageWaits_ = 0;
+    storageWaited_ = {};
+}
 
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
@@ -134,7 +155,7 @@ void MonitorController::BatchPending(SMDVDevice& device) {
 
 bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t cid2,
                                     const uint8_t* info, int infoLength) {
-    lastSend_ = std::chrono::steady_clock::now();
+    frameErrorsThisExchange_ = 0;
     const size_t infoBytes = infoLength > 0 && info != nullptr ? static_cast<size_t>(infoLength) : 0;
     bytesSent_ += 18 + 2 * infoBytes;
     model_.Add(site::SiteModel::Count::Exchange);
@@ -149,11 +170,23 @@ bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t
 
 void MonitorController::OnFrameError(PMBusProtocol&, const char* reason, const char* raw,
                                      size_t length) {
+    CountFrameError();
+    if (frameErrorsThisExchange_ > 1) return;
     Json::Value v(Json::objectValue);
     v["reason"] = reason;
     v["raw"] = std::string(raw, length);
     model_.Add(site::SiteModel::Count::FrameError);
     events_.Write("frame_error", std::move(v));
+}
+
+void MonitorController::NoteLogLine(const std::string& text) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    lastLogLine_ = text;
+}
+
+std::string MonitorController::LastLogLine() {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return lastLogLine_;
 }
 
 void MonitorController::Pause(unsigned int microseconds) {

@@ -55,9 +55,19 @@ public:
     uint64_t BytesSent() const { return bytesSent_; }
     // The site model this controller feeds with records, rules and counts.
     site::SiteModel& Model() { return model_; }
-    std::chrono::steady_clock::time_point LastSend() const { return lastSend_; }
+    // Frame errors: all of them, and those since the last command. Only the
+    // first of an exchange is written as an event; a hostile line would
+    // otherwise fill the file.
+    uint64_t FrameErrors() const { return frameErrors_; }
+    int FrameErrorsThisExchange() const { return frameErrorsThisExchange_; }
+    void CountFrameError() { ++frameErrors_; ++frameErrorsThisExchange_; }
+    // The plug-in's last diagnostic line (what a stalled poll is told with).
+    void NoteLogLine(const std::string& text);
+    std::string LastLogLine();
 
 private:
+    void StorageWaited(std::chrono::steady_clock::duration waited);
+
     EventLog& events_;
     HistoryRecorder& history_;
     site::SiteModel& model_;
@@ -72,7 +82,14 @@ private:
     std::map<std::pair<unsigned int, int>, std::vector<uint8_t>> latest_;
     std::atomic<bool> cycleEnded_{false};
     std::atomic<uint64_t> bytesSent_{0};
-    std::chrono::steady_clock::time_point lastSend_{};
+    std::atomic<uint64_t> frameErrors_{0};
+    int frameErrorsThisExchange_ = 0;
+    std::mutex logMutex_;
+    std::string lastLogLine_;
+    // Waits for the history, on the poll thread only.
+    uint64_t storageWaits_ = 0;
+    std::chrono::steady_clock::duration storageWaited_{};
+    std::chrono::steady_clock::time_point storageToldAt_{};
     WorkQueue queue_;  // last: its thread stops before the members it uses go
 };
 

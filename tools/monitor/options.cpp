@@ -189,6 +189,8 @@ const OptionRow kOptions[] = {
      &Options::scan, nullptr, 0, 0, true},
     {"address", "N", "the address --scan asks (repeatable; default 1)", &Options::addresses,
      nullptr, 0, 255, true},
+    Flag("exit-on-loss", "exit with status 1 when the line is lost, instead of reopening it",
+         &Options::exitOnLoss),
 };
 
 std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }
@@ -395,9 +397,9 @@ cli::Outcome ParseOptions(int argc, const char* const* argv, Options& out) {
     Options o;
     CLI::App app("The reference host: loads the trm27k plug-in and polls a TRM27K power system "
                  "over a serial line, or the built-in simulator.\n"
-                 "Exit status: 0 clean stop, 1 lost line or plug-in failure, 2 bad arguments, "
-                 "configuration or history file, 3 history rows or event lines lost to failed "
-                 "writes.",
+                 "Exit status: 0 clean stop, 1 port busy, lost line (with --exit-on-loss) or "
+                 "plug-in failure, 2 bad arguments, configuration or history file, 3 history rows "
+                 "or event lines lost to failed writes.",
                  "trm27k-monitor");
     cli::SetUp(app);
     for (const OptionRow& row : kOptions) AddToCommandLine(app, row, o);

@@ -41,6 +41,7 @@ struct Options {
     std::vector<std::string> eventsOmit;  // event kinds not written
     bool scan = false;           // list the serial ports and probe them, then exit
     std::vector<long long> addresses;  // probed by --scan; empty: address 1
+    bool exitOnLoss = false;     // a lost line ends the run (status 1) instead of being reopened
 
     // The device configuration for the plug-in: the --config file without
     // its "monitor" object, or the built-in one.

@@ -2,7 +2,8 @@
 
 namespace monitor {
 
-WorkQueue::WorkQueue() : thread_([this] { Run(); }) {}
+WorkQueue::WorkQueue(size_t capacity)
+    : capacity_(capacity > 0 ? capacity : 1), thread_([this] { Run(); }) {}
 
 WorkQueue::~WorkQueue() {
     {
@@ -14,11 +15,18 @@ WorkQueue::~WorkQueue() {
 }
 
 void WorkQueue::Post(std::function<void()> work) {
+    std::chrono::steady_clock::duration waited{};
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (items_.size() >= capacity_) {
+            const auto start = std::chrono::steady_clock::now();
+            room_.wait(lock, [this] { return items_.size() < capacity_; });
+            waited = std::chrono::steady_clock::now() - start;
+        }
         items_.push_back(std::move(work));
     }
     wake_.notify_one();
+    if (waited.count() > 0 && onWait_) onWait_(waited);
 }
 
 void WorkQueue::Drain() {
@@ -33,6 +41,7 @@ void WorkQueue::Run() {
         if (items_.empty()) return;  // stopping, and nothing left to run
         std::function<void()> work = std::move(items_.front());
         items_.pop_front();
+        room_.notify_one();
         busy_ = true;
         lock.unlock();
         work();

@@ -18,6 +18,7 @@ FaultChoice FaultInjector::Next() {
     c.cutKeepsCr = (bits & 1) != 0;
     c.countUp = (bits & 2) != 0;
     c.corruptPick = rng_();
+    c.duplicate = plan_.duplicate > 0 && Uniform() < plan_.duplicate;
     return c;
 }
 

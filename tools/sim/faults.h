@@ -2,7 +2,8 @@
 // Fault injection for the simulated power system's replies. Every reply
 // draws the same number of random values from one seeded generator, so the
 // faults depend only on the seed and on how many replies came before: a
-// given seed and command sequence always gives the same faults.
+// given seed and command sequence always gives the same faults. (Duplicates
+// draw only when planned, so older plans keep their sequences.)
 #include <cstdint>
 #include <random>
 #include <string>
@@ -25,6 +26,7 @@ struct FaultPlan {
     double wrongRtn = 0.0;  // RTN wrongRtnCode and no INFO instead of the data
     uint8_t wrongRtnCode = kRtnUnknownCommand;
     double wrongCount = 0.0;  // the unit count byte one more or one less
+    double duplicate = 0.0;   // the whole reply sent twice, back to back
 };
 
 // The faults drawn for one reply.
@@ -35,6 +37,7 @@ struct FaultChoice {
     bool delay = false;
     bool wrongRtn = false;
     bool wrongCount = false;
+    bool duplicate = false;
     double cutAt = 0.0;  // how much of a truncated frame is kept, 0 to 1 (exclusive)
     bool cutKeepsCr = false;
     bool countUp = true;

@@ -97,6 +97,8 @@ constexpr OptionRow kOptions[] = {
     Percent("--wrong-rtn", "P percent of replies carry RTN 0x04 and no data", &FaultPlan::wrongRtn),
     Percent("--wrong-count", "P percent of replies announce one unit more or less",
             &FaultPlan::wrongCount),
+    Percent("--duplicate", "P percent of replies are sent twice, back to back",
+            &FaultPlan::duplicate),
     Text("--stats", "FILE", "write the counters as JSON to FILE on exit", &SimOptions::statsFile),
 };
 

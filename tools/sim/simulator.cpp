@@ -16,7 +16,7 @@ struct StatsRow {
 };
 
 // The counters of the stats file and their keys.
-constexpr std::array<StatsRow, 14> kStatsRows = {{
+constexpr std::array<StatsRow, 15> kStatsRows = {{
     {"bytes_received", &SimStats::bytesReceived},
     {"bytes_sent", &SimStats::bytesSent},
     {"bad_frames", &SimStats::badFrames},
@@ -31,6 +31,7 @@ constexpr std::array<StatsRow, 14> kStatsRows = {{
     {"delayed", &SimStats::delayed},
     {"wrong_rtn", &SimStats::wrongRtn},
     {"wrong_count", &SimStats::wrongCount},
+    {"duplicated", &SimStats::duplicated},
 }};
 
 }  // namespace
@@ -98,6 +99,10 @@ void Simulator::Answer(std::vector<OutgoingReply>& replies) {
                       info_.size(), frame_);
     Damage(faults);
     OutgoingReply reply{frame_, 0};
+    if (faults.duplicate) {
+        reply.bytes += frame_;
+        ++stats_.duplicated;
+    }
     if (faults.delay) {
         reply.delayMs = faults_.Plan().delayMs;
         ++stats_.delayed;

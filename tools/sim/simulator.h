@@ -40,6 +40,7 @@ struct SimStats {
     uint64_t delayed = 0;
     uint64_t wrongRtn = 0;
     uint64_t wrongCount = 0;
+    uint64_t duplicated = 0;
 };
 
 // The counters as one JSON object, keys as in the simulator's README.

@@ -1,0 +1,92 @@
+// The poll's watch: a silent device and a poll that makes no progress are
+// told once, repeated only as often as an operator wants to read it, and
+// cleared when the device answers or a cycle ends.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "JsonText.h"
+#include "ScratchDir.h"
+#include "history_store.h"
+#include "poll_loop.h"
+
+using namespace testing_support;
+using monitor::PollWatch;
+using std::chrono::milliseconds;
+using std::chrono::minutes;
+using std::chrono::seconds;
+
+namespace {
+struct WatchRig {
+    ScratchDir scratch{"watch"};
+    monitor::EventLog events;
+    history::HistoryStore store;
+    monitor::MonitorController controller{events, store, true};
+    monitor::PollStats stats;
+    PollWatch watch{events, controller, stats, 7, seconds(2)};
+    PollWatch::Clock::time_point t0 = PollWatch::Clock::now();
+
+    WatchRig() {
+        std::string error;
+        EXPECT_TRUE(events.Open(scratch.Path() + "/events.jsonl", error)) << error;
+        EXPECT_TRUE(store.Open(":memory:", error)) << error;
+        watch.OnLinkUp(t0);
+    }
+    std::vector<Json::Value> Events(const std::string& kind) {
+        std::vector<Json::Value> out;
+        std::ifstream in(scratch.Path() + "/events.jsonl");
+        for (std::string line; std::getline(in, line);) {
+            Json::Value v = ParseJson(line);
+            if (v["event"].asString() == kind) out.push_back(v);
+        }
+        return out;
+    }
+};
+}  // namespace
+
+TEST(PollWatch, ASilentDeviceIsToldAfterAMinuteAtMostEveryTenMinutes) {
+    WatchRig rig;
+    rig.watch.Check(rig.t0 + seconds(59), 0);
+    EXPECT_TRUE(rig.Events("link").empty());
+    rig.watch.Check(rig.t0 + seconds(61), 0);
+    rig.watch.Check(rig.t0 + minutes(5), 0);
+    ASSERT_EQ(1u, rig.Events("link").size());
+    EXPECT_EQ("silent", rig.Events("link")[0]["state"].asString());
+    EXPECT_EQ(7, rig.Events("link")[0]["address"].asInt());
+    EXPECT_EQ(monitor::LinkState::Silent, rig.stats.link.load());
+    rig.watch.Check(rig.t0 + seconds(61) + minutes(10), 0);
+    EXPECT_EQ(2u, rig.Events("link").size());
+    // An answer ends the silence; the next one is told a minute later again.
+    rig.watch.OnReply(rig.t0 + minutes(12));
+    EXPECT_EQ("up", rig.Events("link").back()["state"].asString());
+    EXPECT_EQ(monitor::LinkState::Up, rig.stats.link.load());
+    rig.watch.Check(rig.t0 + minutes(12) + seconds(30), 0);
+    EXPECT_EQ(3u, rig.Events("link").size());
+}
+
+TEST(PollWatch, RepliesWithoutACycleAreAStallToldOnceWithTheLastProtocolLine) {
+    WatchRig rig;
+    rig.controller.NoteLogLine("PMBusPower:ProcotolError 1 read ac_number is 2, configured ac_number is 1");
+    // No reply at all is silence, not a stall.
+    rig.watch.Check(rig.t0 + seconds(11), 0);
+    EXPECT_TRUE(rig.Events("stalled").empty());
+    rig.watch.OnReply(rig.t0 + seconds(12));
+    rig.watch.Check(rig.t0 + seconds(12), 0);
+    rig.watch.Check(rig.t0 + seconds(13), 0);
+    ASSERT_EQ(1u, rig.Events("stalled").size());
+    const Json::Value stalled = rig.Events("stalled")[0];
+    EXPECT_EQ("stalled", stalled["state"].asString());
+    EXPECT_EQ(0, stalled["step"].asInt());
+    EXPECT_NE(std::string::npos, stalled["line"].asString().find("ac_number is 2"));
+    EXPECT_TRUE(rig.stats.stalled);
+    rig.watch.OnCycle(rig.t0 + seconds(14));
+    EXPECT_EQ("cleared", rig.Events("stalled").back()["state"].asString());
+    EXPECT_FALSE(rig.stats.stalled);
+    // Five cycle times are measured from the cycles the poll really makes.
+    rig.watch.OnCycle(rig.t0 + seconds(20));
+    rig.watch.OnReply(rig.t0 + seconds(21));
+    rig.watch.Check(rig.t0 + seconds(49), 0);
+    EXPECT_EQ(2u, rig.Events("stalled").size());
+    rig.watch.Check(rig.t0 + seconds(51), 0);
+    EXPECT_EQ(3u, rig.Events("stalled").size());
+}
