@@ -21,9 +21,9 @@ echo "soak: fault-free reference run"
   --plugin-stdout /dev/null 2>/dev/null
 
 echo "soak: $cycles cycles with faults (seed 20261208)"
-# Late replies come after the monitor's timeout, while it repeats the command.
+# Late replies come after the monitor's timeout (but within twice it).
 coproc SIM { exec "$sim" --pty --seed 20261208 --drop 12 --corrupt 5 --truncate 2 \
-  --wrong-rtn 2 --wrong-count 1 --delay 2:$((3 * timeout_ms)) --duplicate 3 \
+  --wrong-rtn 2 --wrong-count 1 --delay 2:$((3 * timeout_ms / 2)) --duplicate 3 \
   --stats "$dir/sim-stats.json"; }
 sim_pid=$SIM_PID
 read -r pty <&"${SIM[0]}"

@@ -5,8 +5,8 @@
 // lost line.
 //
 // After a reply timeout the line is suspect (a late reply may still come):
-// commands are then held until the poll loop has seen the line quiet for a
-// frame gap, and only then written.
+// commands are then held until the poll loop has seen the line quiet, and
+// only then written.
 #include <chrono>
 #include <cstdint>
 #include <string>

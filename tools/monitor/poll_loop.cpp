@@ -189,11 +189,15 @@ PollLoop::Clock::time_point PollLoop::ReplyDeadline() const {
     return std::min(absolute, lastByte_ + milliseconds(settings_.gapMs));
 }
 
-// Quiet: no byte for a gap since the last exchange ended. A line that is
-// never quiet (noise) does not hold the poll for longer than an exchange.
+// Quiet: no byte for a gap since the last exchange ended, and, after a
+// timeout, one more first-byte time gone by: a reply up to twice the timeout
+// late then arrives while no command waits and is dropped, instead of
+// answering the repeated command and leaving that one's reply to the next.
+// A line that is never quiet (noise) holds the poll no longer than an exchange.
 bool PollLoop::LineQuiet(Clock::time_point now) const {
-    const Clock::time_point from = std::max(lastByte_, lastEnd_);
-    return now - from >= milliseconds(settings_.gapMs) || now - lastEnd_ >= AbsoluteSpan();
+    if (now - lastEnd_ >= AbsoluteSpan()) return true;
+    const bool gapQuiet = now - std::max(lastByte_, lastEnd_) >= milliseconds(settings_.gapMs);
+    return gapQuiet && now - lastTimeout_ >= milliseconds(settings_.firstByteMs);
 }
 
 // A reply that does not come in time ends the exchange; the poll goes on.
@@ -213,7 +217,7 @@ void PollLoop::CheckTimeout() {
     events_.Write("timeout", std::move(v));
     ReportNoFrame(now);
     device_.process_error();
-    lastEnd_ = now;
+    lastEnd_ = lastTimeout_ = now;
     holdLeft_ = 2;
     bytesWhileHeld_ = false;
     line_.SetHold(true);

@@ -6,7 +6,8 @@
 //
 // An exchange ends at the latest at an absolute deadline (the first-byte
 // timeout plus the line time of the longest frame plus a gap), however the
-// bytes trickle in. After a timeout the next commands wait for a quiet line.
+// bytes trickle in. After a timeout the next commands wait for a quiet line
+// (and the first of them one more first-byte time, for a late reply).
 // A lost line (read or write error, hang-up) is closed and reopened by path
 // with a backoff from 0.5 s doubling to 30 s, unless `exitOnLoss`.
 #include <atomic>
@@ -97,6 +98,7 @@ private:
     Clock::time_point lastByte_{};
     Clock::time_point cycleStart_{};  // end of the previous cycle: cycles follow one another
     Clock::time_point lastEnd_{};       // when the last exchange ended
+    Clock::time_point lastTimeout_{};
     uint64_t exchangeBytes_ = 0;        // received since the command left
     int holdLeft_ = 0;                  // commands still to wait for a quiet line
     bool bytesWhileHeld_ = false;

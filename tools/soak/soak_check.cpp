@@ -136,8 +136,9 @@ int main(int argc, char** argv) {
     const double stallMs = 3 * a.faultFreeMs + kNoiseMs;
     for (const Json::Value& e : ReadEvents(a.events)) {
         const std::string kind = e["event"].asString();
-        // After a timeout the next commands wait for a quiet line: up to a
-        // gap each for the repeated command and the two after it.
+        // After a timeout the next commands wait for a quiet line: a
+        // first-byte time for a late reply, then up to a gap each for the
+        // commands after it (the soak runs with both timeouts equal).
         if (kind == "timeout") {
             waitedInCycle += e.get("waited_ms", a.timeoutMs).asDouble() + 3 * a.timeoutMs;
         }
