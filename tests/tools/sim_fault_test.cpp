@@ -186,6 +186,16 @@ TEST(FaultEffects, DroppedRepliesAreNotSentAndDelayedOnesCarryTheirDelay) {
     plan.delayMs = 250;
     sim::Simulator delaying(plan);
     for (const auto& reply : Poll(delaying, 11)) EXPECT_EQ(250, reply.delayMs);
+    // A duplicate is the same whole frame again, in the same write.
+    plan = sim::FaultPlan();
+    plan.duplicate = 1.0;
+    sim::Simulator repeating(plan);
+    sim::Simulator faultless;
+    const auto clean = Poll(faultless, 11);
+    const auto twice = Poll(repeating, 11);
+    ASSERT_EQ(clean.size(), twice.size());
+    for (size_t k = 0; k < clean.size(); ++k) EXPECT_EQ(clean[k].bytes + clean[k].bytes, twice[k].bytes);
+    EXPECT_EQ(11u, repeating.Stats().duplicated);
 }
 
 TEST(FaultHelpers, TheCountStaysAByteAndTheCutStaysInsideTheFrame) {

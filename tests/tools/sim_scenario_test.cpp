@@ -224,8 +224,10 @@ TEST(SimStats, TheStatsDocumentListsEveryCounter) {
     sim::SimStats stats;
     stats.bytesReceived = 12345678901ull;
     stats.wrongCount = 3;
+    stats.duplicated = 2;
     Json::Value doc = Parse(sim::StatsJson(stats));
-    EXPECT_EQ(14u, doc.size());
+    EXPECT_EQ(15u, doc.size());
+    EXPECT_EQ(2u, doc["duplicated"].asUInt());
     EXPECT_EQ(12345678901ull, doc["bytes_received"].asUInt64());
     EXPECT_EQ(3u, doc["wrong_count"].asUInt());
     EXPECT_EQ(0u, doc["replies"].asUInt());
