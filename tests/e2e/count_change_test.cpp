@@ -65,7 +65,8 @@ void ReplaceFile(const std::string& path, const std::string& text) {
 // against a site with 3 channels and 4 modules: the restored counts give way
 // to the live ones at the first analog reply and every cycle completes.
 TEST(CountChange, RestoredCountsGiveWayToTheSite) {
-    const std::string dir = ScratchDir("count-restore");
+    const ScratchDir scratch("count-restore");
+    const std::string& dir = scratch.Path();
     WriteFile(dir + "/old.json", R"({"ac": [{"channels": [{}, {}]}, {"channels": [{}, {}]}],
                                      "rc": {"modules": [{}, {}, {}]}})");
     ASSERT_EQ(0, RunMonitor({kMonitor, "--fast", "--quiet", "--cycles", "2", "--history",
@@ -94,7 +95,8 @@ TEST(CountChange, RestoredCountsGiveWayToTheSite) {
 // refused twice, adopted at the third exchange, and the cycles go on with
 // the new layout.
 TEST(CountChange, AModuleRemovedFromTheRunningSiteIsAdoptedAfterThreeExchanges) {
-    const std::string dir = ScratchDir("count-live");
+    const ScratchDir scratch("count-live");
+    const std::string& dir = scratch.Path();
     const std::string scenario = dir + "/scenario.json";
     const std::string eventsPath = dir + "/events.jsonl";
     WriteFile(scenario, "{}");
@@ -142,7 +144,8 @@ TEST(CountChange, AModuleRemovedFromTheRunningSiteIsAdoptedAfterThreeExchanges) 
 // A single reply with a wrong unit count is still refused: the step is
 // repeated and no count ever changes.
 TEST(CountChange, SingleWrongCountsAreRefusedAndTheCyclesGoOn) {
-    const std::string dir = ScratchDir("count-wrong");
+    const ScratchDir scratch("count-wrong");
+    const std::string& dir = scratch.Path();
     Process sim({kSim, "--pty", "--seed", "3", "--wrong-count", "25", "--stats",
                  dir + "/stats.json"}, true);
     ASSERT_FALSE(sim.FirstLine().empty());
@@ -167,7 +170,8 @@ TEST(CountChange, SingleWrongCountsAreRefusedAndTheCyclesGoOn) {
 // they are stepped over, every cycle completes, and the second screen's image
 // is the same as with a well-formed first screen.
 TEST(CountChange, FiftySixUserValuesOnTheFirstDcScreenLeaveTheSecondExact) {
-    const std::string dir = ScratchDir("dc-user");
+    const ScratchDir scratch("dc-user");
+    const std::string& dir = scratch.Path();
     std::string values;
     for (int k = 1; k <= 56; ++k) values += (k > 1 ? ", " : "") + std::to_string(k) + ".5";
     WriteFile(dir + "/user.json", R"({"dc": {"0": {"user": [)" + values + "]}}}");

@@ -64,7 +64,8 @@ std::string LastPayload(const std::vector<Received>& all, const std::string& top
 TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     ASSERT_FALSE(MosquittoPath().empty()) << "mosquitto (Debian package mosquitto) is missing";
     ASSERT_EQ(0, std::system("command -v promtool >/dev/null")) << "promtool (Debian package prometheus) is missing";
-    const std::string dir = ScratchDir("northbound");
+    const ScratchDir scratch("northbound");
+    const std::string& dir = scratch.Path();
     const std::string events = dir + "/events.jsonl";
     const std::string scenario = dir + "/scenario.json";
     Broker broker(dir);

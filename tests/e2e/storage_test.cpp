@@ -62,7 +62,8 @@ size_t Count(const std::vector<Json::Value>& events, const std::string& kind) {
 // A database that is not this monitor's, or of a newer schema, is refused
 // before anything is written to it; a held lock makes every save fail.
 TEST(MonitorStorage, RefusedAndFailedHistoryWritesAreNeverReportedAsSaved) {
-    const std::string dir = ScratchDir("storage-refused");
+    const ScratchDir scratch("storage-refused");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
     Sql(db, "PRAGMA user_version = 3");
@@ -106,7 +107,8 @@ TEST(MonitorStorage, RefusedAndFailedHistoryWritesAreNeverReportedAsSaved) {
 // File size limits (as on a full disk): the poll goes on, every saved row
 // is a history event and no more, the event file holds whole lines only.
 TEST(MonitorStorage, AFullDiskLosesRowsAndLinesButNothingIsReportedFalsely) {
-    const std::string dir = ScratchDir("storage-full");
+    const ScratchDir scratch("storage-full");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     // 160 KiB per file: room for some cycles of history, then no more.
     const MonitorRun full = Monitor(dir, {"--cycles", "60", "--history", db, "--events-omit", "command,record,rules"},
@@ -129,7 +131,8 @@ TEST(MonitorStorage, AFullDiskLosesRowsAndLinesButNothingIsReportedFalsely) {
 // An alarm still active after a restart is not raised again; one that
 // cleared while the monitor was stopped is recorded as cleared.
 TEST(MonitorStorage, AlarmStateSurvivesARestart) {
-    const std::string dir = ScratchDir("storage-alarms");
+    const ScratchDir scratch("storage-alarms");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     WriteFile(dir + "/alarm.json", R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}})");
     WriteFile(dir + "/quiet.json", "{}");
@@ -154,7 +157,8 @@ TEST(MonitorStorage, AlarmStateSurvivesARestart) {
 // A restored image counts as current, so one older than a minute is not
 // offered: queries wait for the first cycle.
 TEST(MonitorStorage, AnOldImageIsNotRestored) {
-    const std::string dir = ScratchDir("storage-old");
+    const ScratchDir scratch("storage-old");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
     const auto answer = [&] {
@@ -172,7 +176,8 @@ TEST(MonitorStorage, AnOldImageIsNotRestored) {
 // Old rows go a few hundred at a time; the event file rotates and keeps
 // its number of files; SIGHUP reopens it after it was moved away.
 TEST(MonitorStorage, RetentionAndRotationBoundBothFiles) {
-    const std::string dir = ScratchDir("storage-bounded");
+    const ScratchDir scratch("storage-bounded");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
     // Two years' worth of old rows, as if the clock had moved on.
@@ -218,7 +223,8 @@ TEST(MonitorStorage, RetentionAndRotationBoundBothFiles) {
 // restores, the event file holds whole lines, at most the cycle in flight
 // is missing from the history.
 TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
-    const std::string dir = ScratchDir("storage-kill");
+    const ScratchDir scratch("storage-kill");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     std::mt19937 random(20261209);
     size_t rowsBefore = 0;
@@ -260,7 +266,8 @@ TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
 // The decoder only reads: a missing file is not created, rows with NULL
 // columns from another writer are reported, not a crash.
 TEST(MonitorStorage, TheDecoderReadsWithoutChangingAnything) {
-    const std::string dir = ScratchDir("storage-decode");
+    const ScratchDir scratch("storage-decode");
+    const std::string& dir = scratch.Path();
     const auto decode = [](const std::vector<std::string>& args) {
         std::vector<std::string> all = {TRM27K_DECODE_PATH};
         all.insert(all.end(), args.begin(), args.end());

@@ -7,6 +7,7 @@
 
 #include "JsonText.h"
 #include "ScratchDir.h"
+#include "history_recorder.h"
 #include "history_store.h"
 #include "poll_loop.h"
 
@@ -21,7 +22,9 @@ struct WatchRig {
     ScratchDir scratch{"watch"};
     monitor::EventLog events;
     history::HistoryStore store;
-    monitor::MonitorController controller{events, store, true};
+    monitor::HistoryRecorder recorder{store, events, monitor::RecorderSettings{}};
+    site::SiteModel model{"watch"};
+    monitor::MonitorController controller{events, recorder, model, true, true};
     monitor::PollStats stats;
     PollWatch watch{events, controller, stats, 7, seconds(2)};
     PollWatch::Clock::time_point t0 = PollWatch::Clock::now();
@@ -54,12 +57,14 @@ TEST(PollWatch, ASilentDeviceIsToldAfterAMinuteAtMostEveryTenMinutes) {
     EXPECT_EQ("silent", rig.Events("link")[0]["state"].asString());
     EXPECT_EQ(7, rig.Events("link")[0]["address"].asInt());
     EXPECT_EQ(monitor::LinkState::Silent, rig.stats.link.load());
+    EXPECT_FALSE(rig.model.Current()->linkUp) << "outputs see a silent device as unavailable";
     rig.watch.Check(rig.t0 + seconds(61) + minutes(10), 0);
     EXPECT_EQ(2u, rig.Events("link").size());
     // An answer ends the silence; the next one is told a minute later again.
     rig.watch.OnReply(rig.t0 + minutes(12));
     EXPECT_EQ("up", rig.Events("link").back()["state"].asString());
     EXPECT_EQ(monitor::LinkState::Up, rig.stats.link.load());
+    EXPECT_TRUE(rig.model.Current()->linkUp);
     rig.watch.Check(rig.t0 + minutes(12) + seconds(30), 0);
     EXPECT_EQ(3u, rig.Events("link").size());
 }
@@ -79,9 +84,11 @@ TEST(PollWatch, RepliesWithoutACycleAreAStallToldOnceWithTheLastProtocolLine) {
     EXPECT_EQ(0, stalled["step"].asInt());
     EXPECT_NE(std::string::npos, stalled["line"].asString().find("ac_number is 2"));
     EXPECT_TRUE(rig.stats.stalled);
+    EXPECT_FALSE(rig.model.Current()->Available());
     rig.watch.OnCycle(rig.t0 + seconds(14));
     EXPECT_EQ("cleared", rig.Events("stalled").back()["state"].asString());
     EXPECT_FALSE(rig.stats.stalled);
+    EXPECT_FALSE(rig.model.Current()->stalled);
     // Five cycle times are measured from the cycles the poll really makes.
     rig.watch.OnCycle(rig.t0 + seconds(20));
     rig.watch.OnReply(rig.t0 + seconds(21));
