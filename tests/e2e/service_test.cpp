@@ -86,4 +86,22 @@ TEST(MonitorService, NoKeepAliveWhileAnExchangeHangs) {
     EXPECT_EQ(Count(said, "WATCHDOG=1"), 0);
 }
 
+// The device pulled while the service runs: the poll is alive and keeps
+// reopening the line, so the manager hears keep-alives and a status that
+// says the link is down, and does not restart a monitor that is doing its job.
+TEST(MonitorService, KeepAlivesGoOnWhileALostLineIsReopened) {
+    Process sim({TRM27K_SIM_PATH, "--pty"}, true);
+    ASSERT_FALSE(sim.FirstLine().empty());
+    NotifySocket socket;
+    ServiceEnvironment env(socket, "400000");
+    Process monitor({TRM27K_MONITOR_PATH, "--port", sim.FirstLine(), "--fast", "--quiet",
+                     "--plugin-stdout", "/dev/null"});
+    ASSERT_FALSE(Collect(socket, 30, "STATUS=cycle 1,").empty());
+    sim.Kill();
+    Collect(socket, 10, "STATUS=cycle");  // the status that tells the link is down
+    const auto said = Collect(socket, 2.5);
+    EXPECT_EQ(monitor.Stop(), 0);
+    EXPECT_GE(Count(said, "WATCHDOG=1"), 4) << "a keep-alive at least every 400 ms";
+}
+
 }  // namespace
