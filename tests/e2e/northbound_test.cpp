@@ -1,9 +1,9 @@
 // The monitor's northbound outputs end to end, against the simulator and a
 // real mosquitto: states, alarm raise and clear on a scenario change,
 // discovery, /metrics through promtool and the API; then the broker stopped
-// for 30 cycles while an alarm is raised and cleared: once it is back every
-// state and both alarm messages arrive in order; and the Last Will when the
-// monitor is killed.
+// for 30 cycles while an alarm is raised and cleared, and the monitor killed
+// and started again meanwhile: once the broker is back every state and both
+// alarm messages arrive in order; and the Last Will when the monitor is killed.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -78,10 +78,11 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     Process sim({kSim, "--pty", "--scenario", scenario}, true);
     ASSERT_FALSE(sim.FirstLine().empty());
     const int httpPort = FreePort();
-    auto monitor = std::make_unique<Process>(std::vector<std::string>{
+    const std::vector<std::string> monitorArgs = {
         kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", events, "--history",
         dir + "/h.db", "--site", "e2e", "--mqtt", "127.0.0.1:" + std::to_string(broker.Port()),
-        "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)});
+        "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)};
+    auto monitor = std::make_unique<Process>(monitorArgs);
     ASSERT_TRUE(sub.WaitFor(20, [](const std::vector<Received>& m) {
         return CountTopic(m, "trm27k/e2e/22/state") > 0 &&
                CountTopic(m, "homeassistant/sensor/trm27k_e2e_11/ch2_c/config") > 0;
@@ -117,12 +118,19 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     std::rename((scenario + ".new").c_str(), scenario.c_str());
     ASSERT_TRUE(WaitUntil(20, [&] { return AlarmEvents(events, "cleared") == 1; }));
     ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= before + 30; }));
-    const long lastCycle = static_cast<long>(Cycles(events));
+    // Killed and started again while the broker is still away: the new run
+    // sends what the killed one left, then its own cycles.
+    monitor->Kill();
+    const size_t beforeRestart = Cycles(events);
+    monitor = std::make_unique<Process>(monitorArgs);
+    ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= beforeRestart + 10; }));
+    const long lastCycle = static_cast<long>(Cycles(events)) - 1;
     ASSERT_TRUE(broker.Start());
     ASSERT_TRUE(sub.WaitFor(60, [&](const std::vector<Received>& m) {
         const auto t = Timeline(m);
         return std::count(t.begin(), t.end(), -2) == 1 && !t.empty() && *std::max_element(t.begin(), t.end()) >= lastCycle;
-    }));
+    })) << "waited for cycle " << lastCycle << "; got " << Timeline(sub.Messages()).size() << " up to "
+        << (Timeline(sub.Messages()).empty() ? 0 : Timeline(sub.Messages()).back());
     // Every state from the first on, one per cycle, in order, the raise and then the clear among them.
     const std::vector<long> timeline = Timeline(sub.Messages());
     long expected = 1;

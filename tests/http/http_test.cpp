@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "JsonText.h"
+#include "ScratchDir.h"
 #include "SiteImages.h"
 #include "history_store.h"
 #include "http_server.h"
@@ -50,7 +51,8 @@ void Feed(site::SiteModel& model) {
 
 // promtool's verdict on an exposition: empty when it passes.
 std::string Promtool(const std::string& text) {
-    const std::string path = "/tmp/trm27k-metrics-" + std::to_string(getpid()) + ".txt";
+    const testing_support::ScratchDir scratch("metrics");
+    const std::string path = scratch.Path() + "/metrics.txt";
     std::ofstream(path) << text;
     std::FILE* p = ::popen(("promtool check metrics < " + path + " 2>&1; echo \"exit=$?\"").c_str(), "r");
     std::string out;
@@ -86,8 +88,8 @@ TEST(Metrics, PassPromtoolAndLeaveOutWhatWasNotProvided) {
 }
 
 TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
-    const std::string db = "/tmp/trm27k-http-" + std::to_string(getpid()) + ".db";
-    std::remove(db.c_str());
+    const testing_support::ScratchDir scratch("http");
+    const std::string db = scratch.Path() + "/history.db";
     {
         history::HistoryStore store;
         std::string error;

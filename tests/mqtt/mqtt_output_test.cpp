@@ -3,10 +3,13 @@
 // a restart of the output, every state and both alarm messages arrive in order
 // once the broker is back.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "Broker.h"
 #include "JsonText.h"
+#include "ScratchDir.h"
 #include "SiteImages.h"
+#include "history_store.h"
 #include "mqtt_output.h"
 
 using namespace testing_support;
@@ -23,15 +26,6 @@ rule_value HighVoltage(bool active) {
     r.data_id = 11;
     return r;
 }
-
-// A scratch folder, removed with everything in it at the end of the test.
-struct Scratch {
-    std::string dir;
-    explicit Scratch(const char* name) : dir("/tmp/trm27k-" + std::string(name) + "-" + std::to_string(getpid())) {
-        std::system(("rm -rf " + dir + " && mkdir -p " + dir).c_str());
-    }
-    ~Scratch() { std::system(("rm -rf " + dir).c_str()); }
-};
 
 // One poll cycle of a site with one AC screen (the voltage tells the cycles
 // apart) and one DC screen.
@@ -66,8 +60,8 @@ std::vector<long> Timeline(const std::vector<Received>& all) {
 
 TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     ASSERT_FALSE(MosquittoPath().empty()) << "mosquitto (Debian package mosquitto) is missing";
-    const Scratch scratch("mqtt-live");
-    const std::string& dir = scratch.dir;
+    const ScratchDir scratch("mqtt-live");
+    const std::string& dir = scratch.Path();
     Broker broker(dir);
     ASSERT_TRUE(broker.Start());
     Subscriber sub(broker.Port(), {"trm27k/#", "homeassistant/#"}, "live-sub");
@@ -127,8 +121,8 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
 
 TEST(MqttOutput, StoresAndForwardsThroughABrokerOutageAndARestart) {
     ASSERT_FALSE(MosquittoPath().empty()) << "mosquitto (Debian package mosquitto) is missing";
-    const Scratch scratch("mqtt-outage");
-    const std::string& dir = scratch.dir;
+    const ScratchDir scratch("mqtt-outage");
+    const std::string& dir = scratch.Path();
     const std::string db = dir + "/history.db";
     Broker broker(dir);
     ASSERT_TRUE(broker.Start());
@@ -191,4 +185,66 @@ TEST(MqttOutput, StoresAndForwardsThroughABrokerOutageAndARestart) {
     EXPECT_TRUE(sub.WaitFor(10, [&](const std::vector<Received>&) {
         return model.Current()->outboxMessages == 0;
     }));
+}
+
+namespace {
+// The sequence numbers of the data id 11 states in the outbox, oldest first.
+std::vector<long> OutboxStates(const std::string& db) {
+    std::vector<long> seqs;
+    sqlite3* c = nullptr;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_open_v2(db.c_str(), &c, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_prepare_v2(c, "SELECT payload FROM outbox WHERE topic = 'trm27k/north/11/state' ORDER BY id",
+                       -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        const std::string payload(static_cast<const char*>(sqlite3_column_blob(s, 0)),
+                                  static_cast<size_t>(sqlite3_column_bytes(s, 0)));
+        seqs.push_back(ParseJson(payload)["seq"].asInt64());
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(c);
+    return seqs;
+}
+}  // namespace
+
+// Staged in the history's transaction: the outbox holds a cycle's messages
+// only once the history committed; a transaction rolled back brings its
+// messages to the next one, none lost and none doubled.
+TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
+    const ScratchDir scratch("mqtt-history");
+    const std::string db = scratch.Path() + "/history.db";
+    std::string error;
+    history::HistoryStore store;
+    ASSERT_TRUE(store.Open(db, error)) << error;
+    site::SiteModel model("north");
+    mqtt::MqttSettings settings = Settings(FreePort());  // no broker: everything stays
+    settings.heartbeatSeconds = 0;
+    mqtt::MqttOutput out(model, settings, "test");
+    out.StageWithHistory();
+    bool diskFull = false;
+    store.AddCommitHook([&out](sqlite3* c, std::string& e) { return out.StageWithin(c, e); },
+                        [&out](bool committed) { out.AfterCommit(committed); });
+    store.AddCommitHook([&diskFull](sqlite3*, std::string& e) {
+        if (diskFull) e = "database or disk is full";
+        return !diskFull;
+    });
+    ASSERT_TRUE(out.Start(db, error)) << error;
+    model.AddListener(&out);
+
+    Cycle(model, 1);
+    ASSERT_TRUE(store.Write({}, error)) << error;
+    EXPECT_EQ((std::vector<long>{1}), OutboxStates(db));
+    Cycle(model, 2);
+    diskFull = true;
+    EXPECT_FALSE(store.Write({}, error));
+    EXPECT_EQ((std::vector<long>{1}), OutboxStates(db)) << "nothing of a rolled-back cycle";
+    diskFull = false;
+    Cycle(model, 3);
+    ASSERT_TRUE(store.Write({}, error)) << error;
+    EXPECT_EQ((std::vector<long>{1, 2, 3}), OutboxStates(db));
+    out.Stop();
+    mqtt::MqttOutput restarted(model, settings, "test");
+    ASSERT_TRUE(restarted.Start(db, error)) << error;
+    EXPECT_EQ(3u, restarted.LastSeq()) << "a restart continues after the committed cycles";
+    restarted.Stop();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "ScratchDir.h"
 #include "outbox.h"
 
 namespace {
@@ -18,8 +19,8 @@ std::vector<std::string> Payloads(mqtt::Outbox& box) {
 }  // namespace
 
 TEST(Outbox, KeepsOrderDropsStatesFirstAndSurvivesARestart) {
-    const std::string db = "/tmp/trm27k-outbox-" + std::to_string(getpid()) + ".db";
-    std::remove(db.c_str());
+    const testing_support::ScratchDir scratch("outbox");
+    const std::string db = scratch.Path() + "/outbox.db";
     std::string error;
     {
         mqtt::Outbox box;
@@ -46,5 +47,4 @@ TEST(Outbox, KeepsOrderDropsStatesFirstAndSurvivesARestart) {
     EXPECT_EQ((std::vector<std::string>{"clear-3-", "raise-4-", "clear-4-"}), Payloads(again));
     EXPECT_EQ(24u, again.Bytes());
     EXPECT_EQ(4u, again.LastSeq());
-    std::remove(db.c_str());
 }

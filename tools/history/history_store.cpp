@@ -334,15 +334,19 @@ bool HistoryStore::Write(const Batch& batch, std::string& error) {
     if (!Exec("BEGIN IMMEDIATE", error)) return false;
     bool ok = WriteBatch(batch, error);
     for (const CommitHook& hook : hooks_) ok = ok && hook(db_, error);
-    if (ok && Exec("COMMIT", error)) return true;
-    std::string ignored;
-    Exec("ROLLBACK", ignored);
-    return false;
+    const bool committed = ok && Exec("COMMIT", error);
+    if (!committed) {
+        std::string ignored;
+        Exec("ROLLBACK", ignored);
+    }
+    for (const AfterCommit& after : afterHooks_) after(committed);
+    return committed;
 }
 
-void HistoryStore::AddCommitHook(CommitHook hook) {
+void HistoryStore::AddCommitHook(CommitHook hook, AfterCommit after) {
     std::lock_guard<std::mutex> lock(mutex_);
     hooks_.push_back(std::move(hook));
+    if (after) afterHooks_.push_back(std::move(after));
 }
 
 bool HistoryStore::LatestImage(unsigned int dataId, const std::string& device, ImageRow& out) {

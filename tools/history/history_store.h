@@ -87,10 +87,12 @@ public:
 
     // Statements of another output that must commit with the history (an
     // outbox): `hook` runs inside every Write's transaction after the batch;
-    // false with a reason rolls the whole transaction back. Add hooks after
+    // false with a reason rolls the whole transaction back. `after` is told
+    // once the transaction ended, whether it was committed. Add hooks after
     // Open and before the first Write; create the hook's tables with Exec.
     using CommitHook = std::function<bool(sqlite3* db, std::string& error)>;
-    void AddCommitHook(CommitHook hook);
+    using AfterCommit = std::function<void(bool committed)>;
+    void AddCommitHook(CommitHook hook, AfterCommit after = {});
     bool Exec(const char* sql, std::string& error);
 
     // The newest image of one device; `out.time` is the later of its own
@@ -118,6 +120,7 @@ private:
     bool readOnly_ = false;
     int schema_ = 0;  // of the open file; 0: empty
     std::vector<CommitHook> hooks_;
+    std::vector<AfterCommit> afterHooks_;
     sqlite3_stmt* insertImage_ = nullptr;
     sqlite3_stmt* insertAlarm_ = nullptr;
     sqlite3_stmt* insertActive_ = nullptr;

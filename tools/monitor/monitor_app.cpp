@@ -138,6 +138,13 @@ int MonitorApp::StartOutputs() {
     if (!options_.mqtt.empty()) {
         const mqtt::MqttSettings settings = MqttSettingsOf(options_);
         mqtt_ = std::make_unique<mqtt::MqttOutput>(*model_, settings, cli::Version());
+        if (!options_.history.empty()) {
+            // A history file: the outbox commits with it, cycle by cycle.
+            mqtt::MqttOutput* out = mqtt_.get();
+            mqtt_->StageWithHistory();
+            store_.AddCommitHook([out](sqlite3* db, std::string& e) { return out->StageWithin(db, e); },
+                                 [out](bool committed) { out->AfterCommit(committed); });
+        }
         if (!mqtt_->Start(options_.history, error)) return Fail(2, error);
         model_->StartSequenceAt(mqtt_->LastSeq());
         model_->AddListener(mqtt_.get());

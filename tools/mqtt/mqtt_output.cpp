@@ -139,6 +139,7 @@ void MqttOutput::Enqueue(Item item) {
                 }
             }
         }
+        newest_ = item.snapshot;
         queue_.push_back(std::move(item));
     }
     wake_.notify_one();
@@ -167,10 +168,13 @@ void MqttOutput::Run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         wake_.wait_for(lock, std::chrono::seconds(1), [this] {
-            return stop_ || !queue_.empty() || !acked_.empty() || connectionChanged_ || discoveryDue_;
+            return stop_ || (!stagedByHistory_ && !queue_.empty()) || rowsAdded_ ||
+                   !acked_.empty() || connectionChanged_ || discoveryDue_;
         });
         std::deque<Item> items;
-        items.swap(queue_);
+        if (!stagedByHistory_) items.swap(queue_);
+        if (newest_) latest_ = newest_;
+        rowsAdded_ = false;
         const bool stopping = stop_;
         const bool connected = connected_;
         const bool changed = connectionChanged_;
@@ -201,12 +205,54 @@ void MqttOutput::Run() {
     if (online_ && PublishNow({Kind::State, StatusTopic(settings_), "offline", true}, &mid)) finalMid_ = mid;
 }
 
-// Everything queued since the last turn goes into the outbox in one transaction.
+// Without a history file: everything queued since the last turn goes into
+// the outbox in a transaction of its own.
 void MqttOutput::Stage(const std::deque<Item>& items) {
-    std::vector<Message> messages;
     uint64_t seq = 0;
+    const std::vector<Message> messages = MessagesOf(items, seq);
+    if (!messages.empty() && !outbox_.Append(messages, seq)) {
+        model_.Add(site::SiteModel::Count::StorageFailure);
+    }
+}
+
+// Inside the history's transaction: everything the model reported up to
+// this commit (the poll ends a cycle, then writes its history).
+bool MqttOutput::StageWithin(sqlite3* db, std::string& error) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        staged_.swap(queue_);
+    }
+    stagedSeq_ = 0;
+    stagedMessages_ = MessagesOf(staged_, stagedSeq_);
+    return stagedMessages_.empty() || outbox_.AppendWithin(db, stagedMessages_, stagedSeq_, error);
+}
+
+// Committed: the rows are the sender's. Rolled back: the items go back in
+// front of what came since, and the history's next write tries them again.
+void MqttOutput::AfterCommit(bool committed) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (committed) {
+            rowsAdded_ = !stagedMessages_.empty();
+        } else {
+            staged_.insert(staged_.end(), std::make_move_iterator(queue_.begin()),
+                           std::make_move_iterator(queue_.end()));
+            queue_.swap(staged_);
+        }
+        staged_.clear();
+    }
+    if (committed && !stagedMessages_.empty()) {
+        uint64_t bytes = 0;
+        for (const Message& m : stagedMessages_) bytes += m.payload.size();
+        outbox_.Committed(stagedMessages_.size(), bytes, stagedSeq_);
+        wake_.notify_one();
+    }
+    stagedMessages_.clear();
+}
+
+std::vector<Message> MqttOutput::MessagesOf(const std::deque<Item>& items, uint64_t& seq) {
+    std::vector<Message> messages;
     for (const Item& item : items) {
-        latest_ = item.snapshot;
         seq = std::max(seq, item.snapshot->seq);
         switch (item.what) {
             case Item::What::Cycle: StageCycle(*item.snapshot, messages); break;
@@ -217,9 +263,7 @@ void MqttOutput::Stage(const std::deque<Item>& items) {
             case Item::What::Availability: break;  // the status follows the newest snapshot
         }
     }
-    if (!messages.empty() && !outbox_.Append(messages, seq)) {
-        model_.Add(site::SiteModel::Count::StorageFailure);
-    }
+    return messages;
 }
 
 // Report by exception: a child's state when its cycle counted as changed, and

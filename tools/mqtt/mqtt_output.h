@@ -24,6 +24,7 @@
 #include "site_model.h"
 
 struct mosquitto;
+struct sqlite3;
 struct mosquitto_message;
 
 namespace mqtt {
@@ -39,6 +40,13 @@ public:
     // credentials, TLS) and starts connecting; a broker that is down is not
     // an error: the outbox keeps what comes meanwhile.
     bool Start(const std::string& databasePath, std::string& error);
+    // Before Start: the outbox rows are written in the history's transaction
+    // (StageWithin inside it, AfterCommit once it ended) instead of in one of
+    // their own, so after a crash the outbox holds exactly the cycles the
+    // history holds.
+    void StageWithHistory() { stagedByHistory_ = true; }
+    bool StageWithin(sqlite3* db, std::string& error);
+    void AfterCommit(bool committed);
     // Sends "offline", disconnects and stops; what is unsent stays in the outbox.
     void Stop();
     // The last sequence number the outbox saw, so the model continues after it.
@@ -71,6 +79,7 @@ private:
     void RunNetwork();
     bool SleepUnlessStopped(int seconds);
     void Stage(const std::deque<Item>& items);
+    std::vector<Message> MessagesOf(const std::deque<Item>& items, uint64_t& seq);
     void StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out);
     void TakeAcknowledgements();
     void SendPending();
@@ -93,13 +102,21 @@ private:
     std::condition_variable wake_;         // the output's thread
     std::condition_variable networkWake_;  // the network thread's reconnect wait
     std::deque<Item> queue_;
+    site::SnapshotPtr newest_;  // the newest snapshot any listener call brought
     std::vector<int> acked_;
+    bool rowsAdded_ = false;    // the history committed outbox rows
     bool stop_ = false;
     bool stopNetwork_ = false;
     bool connected_ = false;
     bool connectionChanged_ = false;
     bool discoveryDue_ = false;
     Stats stats_;
+
+    // Staged in the history's transaction, on the thread that writes it.
+    bool stagedByHistory_ = false;
+    std::deque<Item> staged_;  // put back at the front when the transaction fails
+    std::vector<Message> stagedMessages_;
+    uint64_t stagedSeq_ = 0;
 
     // Owned by the output's thread.
     std::map<int, int64_t> inflight_;  // message id -> outbox row

@@ -61,25 +61,36 @@ int64_t Outbox::Step(sqlite3_stmt* s) {
     return value;
 }
 
+namespace {
+// One message bound to the insert statement and run.
+bool InsertMessage(sqlite3_stmt* s, const Message& m) {
+    sqlite3_bind_int(s, 1, static_cast<int>(m.kind));
+    sqlite3_bind_text(s, 2, m.topic.data(), static_cast<int>(m.topic.size()), SQLITE_STATIC);
+    sqlite3_bind_blob(s, 3, m.payload.data(), static_cast<int>(m.payload.size()), SQLITE_STATIC);
+    sqlite3_bind_int(s, 4, m.retain ? 1 : 0);
+    const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    sqlite3_reset(s);
+    return ok;
+}
+
+bool SaveSeq(sqlite3_stmt* s, uint64_t seq) {
+    sqlite3_bind_int64(s, 1, static_cast<int64_t>(seq));
+    const bool ok = sqlite3_step(s) == SQLITE_DONE;
+    sqlite3_reset(s);
+    return ok;
+}
+}  // namespace
+
 bool Outbox::Append(const std::vector<Message>& messages, uint64_t seq) {
     std::lock_guard<std::mutex> lock(mutex_);
     bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     uint64_t added = 0;
     for (const Message& m : messages) {
         if (!ok) break;
-        sqlite3_bind_int(insert_, 1, static_cast<int>(m.kind));
-        sqlite3_bind_text(insert_, 2, m.topic.data(), static_cast<int>(m.topic.size()), SQLITE_STATIC);
-        sqlite3_bind_blob(insert_, 3, m.payload.data(), static_cast<int>(m.payload.size()), SQLITE_STATIC);
-        sqlite3_bind_int(insert_, 4, m.retain ? 1 : 0);
-        ok = sqlite3_step(insert_) == SQLITE_DONE;
-        sqlite3_reset(insert_);
+        ok = InsertMessage(insert_, m);
         added += m.payload.size();
     }
-    if (ok && seq > seq_) {
-        sqlite3_bind_int64(saveSeq_, 1, static_cast<int64_t>(seq));
-        ok = sqlite3_step(saveSeq_) == SQLITE_DONE;
-        sqlite3_reset(saveSeq_);
-    }
+    if (ok && seq > seq_) ok = SaveSeq(saveSeq_, seq);
     ok = ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
     if (!ok) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -90,6 +101,32 @@ bool Outbox::Append(const std::vector<Message>& messages, uint64_t seq) {
     if (seq > seq_) seq_ = seq;
     Trim();
     return true;
+}
+
+// The statements are made on the caller's connection for each call: a few
+// microseconds a cycle, and nothing of this object outlives that connection.
+// No lock of this object is taken here: the sender may hold it while it
+// waits for the very transaction this runs in.
+bool Outbox::AppendWithin(sqlite3* db, const std::vector<Message>& messages, uint64_t seq,
+                          std::string& error) {
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_stmt* saveSeq = nullptr;
+    bool ok = sqlite3_prepare_v2(db, sql::kInsert, -1, &insert, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db, sql::kSaveSeq, -1, &saveSeq, nullptr) == SQLITE_OK;
+    for (size_t i = 0; ok && i < messages.size(); ++i) ok = InsertMessage(insert, messages[i]);
+    if (ok && seq > 0) ok = SaveSeq(saveSeq, seq);
+    if (!ok) error = std::string("outbox: ") + sqlite3_errmsg(db);
+    sqlite3_finalize(insert);
+    sqlite3_finalize(saveSeq);
+    return ok;
+}
+
+void Outbox::Committed(size_t count, uint64_t bytes, uint64_t seq) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    count_ += count;
+    bytes_ += bytes;
+    if (seq > seq_) seq_ = seq;
+    Trim();
 }
 
 // Oldest states go first, then active-alarm lists (a newer one follows them),

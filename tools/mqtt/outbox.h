@@ -34,6 +34,12 @@ public:
     // Adds the messages and the sequence number reached, in one transaction;
     // then drops what exceeds the bound. False when the write failed.
     bool Append(const std::vector<Message>& messages, uint64_t seq);
+    // The same within a transaction the caller holds on `db`, its own
+    // connection to the outbox's database (the history's per-cycle
+    // transaction). Committed() follows once that transaction committed.
+    bool AppendWithin(sqlite3* db, const std::vector<Message>& messages, uint64_t seq,
+                      std::string& error);
+    void Committed(size_t count, uint64_t bytes, uint64_t seq);
     // Up to `count` rows after id `after`, oldest first.
     std::vector<OutboxRow> Pending(int64_t after, int count);
     void Remove(int64_t id);

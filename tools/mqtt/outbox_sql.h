@@ -23,7 +23,7 @@ constexpr const char* kDropOldest =
 constexpr const char* kTotals = "SELECT count(*), coalesce(sum(length(payload)), 0) FROM outbox";
 constexpr const char* kSaveSeq =
     "INSERT INTO outbox_meta (key, value) VALUES ('seq', ?)"
-    " ON CONFLICT (key) DO UPDATE SET value = excluded.value";
+    " ON CONFLICT (key) DO UPDATE SET value = max(value, excluded.value)";
 constexpr const char* kLoadSeq = "SELECT value FROM outbox_meta WHERE key = 'seq'";
 
 }  // namespace mqtt::sql
