@@ -195,7 +195,7 @@ void MonitorApp::WriteSummary(long cycle) {
     size_t size = 0;
     std::FILE* out = ::open_memstream(&text, &size);
     if (out == nullptr) return;
-    PrintSummary(out, cycle, *device_, *controller_);
+    PrintSummary(out, cycle, *model_->Current());
     std::fclose(out);
     summary_->Write(std::string(text, size));
     std::free(text);

@@ -1,68 +1,64 @@
 #include "summary.h"
 
-#include <stdexcept>
 #include <string>
+
+#include "record_values.h"
 
 namespace monitor {
 
 namespace {
-constexpr int kRectifierRecord = 5177;
-constexpr size_t kModuleCountOffset = 245;
-
-// A value by key, or the failure text in its place.
-std::string ValueText(const SMDVDevice& device, const std::string& key) {
-    try {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.1f", device.Get_Value(0, key));
-        return text;
-    } catch (const std::out_of_range& e) {
-        return e.what();
-    }
+// Value `name` of the record at `base`, one decimal, or "—".
+std::string ValueText(const site::Table& table, const char* name, const uint8_t* base) {
+    const site::Field* field = site::FindField(table, name);
+    const std::optional<float> value = field ? site::ReadFloat(*field, base) : std::nullopt;
+    if (!value) return "—";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", *value);
+    return text;
 }
 
-bool HasChannel(const SMDVDevice& device, int k) {
-    try {
-        device.Get_Value(0, "channel_" + std::to_string(k) + "_a");
-        return true;
-    } catch (const std::out_of_range&) {
-        return false;
+void PrintAc(std::FILE* out, const site::ChildState& child, const site::Layout& layout, size_t count) {
+    const uint8_t* image = child.image.data();
+    std::fprintf(out, "  AC %u:", child.dataId);
+    for (size_t k = 0; k < count; ++k) {
+        const uint8_t* ch = image + layout.headerSize + layout.channelSize * k;
+        std::fprintf(out, " [ch%zu %s/%s/%s V %s Hz]", k, ValueText(layout.channel, "a", ch).c_str(),
+                     ValueText(layout.channel, "b", ch).c_str(),
+                     ValueText(layout.channel, "c", ch).c_str(),
+                     ValueText(layout.channel, "f", ch).c_str());
     }
+    std::fprintf(out, " I %s/%s/%s A\n", ValueText(layout.header, "ia", image).c_str(),
+                 ValueText(layout.header, "ib", image).c_str(),
+                 ValueText(layout.header, "ic", image).c_str());
 }
 
-void PrintAc(std::FILE* out, const SMDVDevice& ac) {
-    std::fprintf(out, "  AC %u:", ac.DataId());
-    for (int k = 0; HasChannel(ac, k); ++k) {
-        const std::string ch = "channel_" + std::to_string(k) + "_";
-        std::fprintf(out, " [ch%d %s/%s/%s V %s Hz]", k, ValueText(ac, ch + "a").c_str(),
-                     ValueText(ac, ch + "b").c_str(), ValueText(ac, ch + "c").c_str(),
-                     ValueText(ac, ch + "f").c_str());
+void PrintChild(std::FILE* out, const site::ChildState& child) {
+    const site::Layout* layout = site::LayoutOf(child.recordType);
+    if (layout == nullptr) return;
+    const auto count = site::ChannelCount(*layout, child.image.data(), child.image.size());
+    if (!count) return;  // an image that does not fit its layout is not shown
+    switch (child.recordType) {
+        case 5175: PrintAc(out, child, *layout, *count); break;
+        case 5176:
+            std::fprintf(out, "  DC %u: %s V %s A\n", child.dataId,
+                         ValueText(layout->header, "v", child.image.data()).c_str(),
+                         ValueText(layout->header, "i", child.image.data()).c_str());
+            break;
+        default: std::fprintf(out, "  rectifiers: %zu modules\n", *count); break;
     }
-    std::fprintf(out, " I %s/%s/%s A\n", ValueText(ac, "ia").c_str(), ValueText(ac, "ib").c_str(),
-                 ValueText(ac, "ic").c_str());
 }
 }  // namespace
 
-void PrintSummary(std::FILE* out, long cycle, SMDSPDevice& main, MonitorController& controller) {
-    std::fprintf(out, "cycle %ld %s\n", cycle, LocalIsoTime().c_str());
-    for (const auto& child : main.GetAllChildVDevices()) {
-        const std::string& type = child->DeviceType();
-        if (type == "trm27k-ac") {
-            PrintAc(out, *child);
-        } else if (type == "trm27k-dc") {
-            std::fprintf(out, "  DC %u: %s V %s A\n", child->DataId(), ValueText(*child, "v").c_str(),
-                         ValueText(*child, "i").c_str());
-        }
-    }
-    const auto image = controller.LatestImage(main.DataId(), kRectifierRecord);
-    if (image.size() > kModuleCountOffset) {
-        std::fprintf(out, "  rectifiers: %u modules\n", image[kModuleCountOffset]);
-    }
-    controller.Drain();  // the cycle's rules are evaluated on the worker
-    const auto alarms = controller.ActiveAlarms();
-    std::fprintf(out, "  alarms: %s\n", alarms.empty() ? "none" : "");
-    for (const rule_value& a : alarms) {
-        std::fprintf(out, "    [%u %s %s] %s %s\n", a.data_id, a.key.c_str(), a.code.c_str(),
-                     a.name.c_str(), a.detail.c_str());
+void PrintSummary(std::FILE* out, long cycle, const site::Snapshot& snapshot) {
+    std::fprintf(out, "cycle %ld %s\n", cycle, snapshot.cycleTime.c_str());
+    for (const site::ChildState& child : snapshot.children) PrintChild(out, child);
+    bool any = false;
+    for (const site::RuleState& r : snapshot.rules) any = any || r.rule.active != 0;
+    std::fprintf(out, "  alarms: %s\n", any ? "" : "none");
+    for (const site::RuleState& r : snapshot.rules) {
+        if (r.rule.active == 0) continue;
+        std::fprintf(out, "    [%u %s %s] %s %s\n", r.rule.data_id, r.rule.key.c_str(),
+                     r.rule.code.c_str(), r.rule.name.c_str(), r.rule.detail.c_str());
     }
     std::fflush(out);
 }

@@ -1,13 +1,14 @@
 #pragma once
-// The readable per-cycle summary: AC channels and currents, DC voltage and
-// current, the number of rectifier modules, and the active alarms.
+// The readable per-cycle summary, a reader of the site model like the other
+// outputs: AC channels and currents, DC voltage and current, the number of
+// rectifier modules, and the active alarms. A value the power system did not
+// provide shows as "—".
 #include <cstdio>
 
-#include "SMDSPDevice.h"
-#include "monitor_controller.h"
+#include "site_snapshot.h"
 
 namespace monitor {
 
-void PrintSummary(std::FILE* out, long cycle, SMDSPDevice& main, MonitorController& controller);
+void PrintSummary(std::FILE* out, long cycle, const site::Snapshot& snapshot);
 
 }  // namespace monitor
