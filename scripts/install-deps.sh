@@ -24,7 +24,13 @@ native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
         libfmt-dev libsqlite3-dev libcli11-dev libcpp-httplib-dev libmosquitto-dev mosquitto
         mosquitto-clients prometheus libsystemd-dev libserialport-dev systemd dpkg-dev fakeroot
-        file lintian help2man valgrind)
+        file lintian help2man valgrind libcrypt-dev libjs-dygraphs python3 python3-websocket)
+# The status page's browser test: headless chromium and a font for the alarm
+# texts in its screenshots. Where Debian builds no chromium for the machine the
+# test says it skipped.
+case "$(dpkg --print-architecture 2>/dev/null)" in
+  amd64|arm64|i386|ppc64el) native+=(chromium fonts-wqy-microhei) ;;
+esac
 armhf=(gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf qemu-user mmdebstrap)
 fuzz=(clang libclang-rt-14-dev)
 # Seconds to wait before each new try of a failing `apt-get update`.

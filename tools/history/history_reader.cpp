@@ -18,29 +18,68 @@ bool HistoryReader::Open(const std::string& path, std::string& error) {
     return true;
 }
 
+namespace {
+std::string Column(sqlite3_stmt* s, int column) {
+    const auto* text = sqlite3_column_text(s, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+}  // namespace
+
 bool HistoryReader::Images(unsigned int dataId, const std::string& since, const std::string& until,
-                           int limit, std::vector<ImageRow>& out) {
+                           int limit, std::vector<ImageRow>& out, int stepSeconds) {
     out.clear();
     sqlite3_stmt* s = nullptr;
+    // Slices are counted from 1970 on the local times as written, so the
+    // same step always cuts at the same wall-clock moments.
     const char* sql =
         "SELECT id, time, data_id, device, record_type, image FROM history"
         " WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
+        " AND (?5 <= 0 OR id IN (SELECT MIN(id) FROM history"
+        "   WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
+        "   GROUP BY CAST(strftime('%s', time) AS INTEGER) / ?5))"
         " ORDER BY id LIMIT ?4";
     if (db_ == nullptr || sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return false;
     sqlite3_bind_int64(s, 1, dataId);
     sqlite3_bind_text(s, 2, since.data(), static_cast<int>(since.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(s, 3, until.data(), static_cast<int>(until.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int(s, 4, limit);
+    sqlite3_bind_int(s, 5, stepSeconds);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         ImageRow row;
         row.id = sqlite3_column_int64(s, 0);
-        row.time = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        row.time = Column(s, 1);
         row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
-        row.device = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
+        row.device = Column(s, 3);
         row.recordType = sqlite3_column_int(s, 4);
         const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 5));
         row.image.assign(blob, blob + sqlite3_column_bytes(s, 5));
+        out.push_back(std::move(row));
+    }
+    sqlite3_finalize(s);
+    return rc == SQLITE_DONE;
+}
+
+bool HistoryReader::RecentAlarms(int limit, std::vector<AlarmRow>& out) {
+    out.clear();
+    sqlite3_stmt* s = nullptr;
+    const char* sql =
+        "SELECT time, data_id, device, state, level, key, code, name, detail FROM alarms"
+        " ORDER BY id DESC LIMIT ?1";
+    if (db_ == nullptr || sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return false;
+    sqlite3_bind_int(s, 1, limit);
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        AlarmRow row;
+        row.time = Column(s, 0);
+        row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 1));
+        row.device = Column(s, 2);
+        row.state = Column(s, 3);
+        row.level = sqlite3_column_int(s, 4);
+        row.key = Column(s, 5);
+        row.code = Column(s, 6);
+        row.name = Column(s, 7);
+        row.detail = Column(s, 8);
         out.push_back(std::move(row));
     }
     sqlite3_finalize(s);

@@ -22,9 +22,12 @@ public:
     bool Open(const std::string& path, std::string& error);
     // Images of one data id with since <= time <= until (local ISO times,
     // compared as text; an empty bound is open), oldest first, at most
-    // `limit` rows. False when the query fails.
+    // `limit` rows. With `stepSeconds` above 0 only the first image of each
+    // step-long slice of time, so a week fits a chart. False when the query fails.
     bool Images(unsigned int dataId, const std::string& since, const std::string& until,
-                int limit, std::vector<ImageRow>& out);
+                int limit, std::vector<ImageRow>& out, int stepSeconds = 0);
+    // The newest `limit` alarm raises and clears, newest first.
+    bool RecentAlarms(int limit, std::vector<AlarmRow>& out);
 
 private:
     sqlite3* db_ = nullptr;

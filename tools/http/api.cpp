@@ -1,6 +1,7 @@
 #include "api.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "record_values.h"
@@ -8,6 +9,8 @@
 namespace http {
 
 namespace {
+constexpr const char* kAcceptedModel = "TRM27K";
+
 Json::Value RuleJson(const site::RuleState& r) {
     Json::Value v(Json::objectValue);
     v["data_id"] = r.rule.data_id;
@@ -88,15 +91,46 @@ Json::Value ValueAt(const site::Layout& layout, const FieldAt& at, const std::ve
     if (at.channel >= channels.size()) return Json::Value();
     return channels[static_cast<Json::ArrayIndex>(at.channel)][at.field->name];
 }
+
+// Seconds from an epoch time to now, measured on the monitor's clock so a
+// reader needs no clock of its own; null for a moment that never came.
+Json::Value AgeSeconds(int64_t epochMs) {
+    if (epochMs == 0) return Json::Value();
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    return Json::Value(static_cast<double>(std::max<int64_t>(0, now - epochMs)) / 1000.0);
+}
+
+// The device model. The driver accepts one model and reports any other
+// through its model check, whose detail ends in the text the device sent
+// ("...检测型号:TEXT"); without that report after a completed cycle the device
+// answered the accepted model. Empty before the first cycle.
+std::string DeviceModel(const site::Snapshot& s) {
+    static const std::string kMarker = "检测型号:";
+    for (const site::RuleState& r : s.rules) {
+        if (r.rule.key != "device_model") continue;
+        const size_t at = r.rule.detail.find(kMarker);
+        if (at == std::string::npos) continue;
+        std::string model = r.rule.detail.substr(at + kMarker.size());
+        const size_t end = model.find_last_not_of(std::string("\0 ", 2));
+        return end == std::string::npos ? "" : model.substr(0, end + 1);
+    }
+    return s.counters.cycles > 0 ? kAcceptedModel : "";
+}
 }  // namespace
 
 Json::Value StateJson(const site::Snapshot& s) {
     Json::Value v(Json::objectValue);
     v["site"] = s.site;
+    v["model"] = DeviceModel(s);
     v["seq"] = static_cast<Json::UInt64>(s.seq);
     v["time"] = s.cycleTime;
+    v["cycle_seconds"] = s.lastCycleSeconds;
+    v["cycle_age_s"] = AgeSeconds(s.cycleEpochMs);
     v["link_up"] = s.linkUp;
     v["stalled"] = s.stalled;
+    v["availability_age_s"] = AgeSeconds(s.availabilityEpochMs);
     Json::Value& c = v["counters"];
     c["cycles"] = static_cast<Json::UInt64>(s.counters.cycles);
     c["exchanges"] = static_cast<Json::UInt64>(s.counters.exchanges);
@@ -138,6 +172,8 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     const std::string* since = Param(params, "since");
     const std::string* until = Param(params, "until");
     const std::string* limitText = Param(params, "limit");
+    const std::string* stepText = Param(params, "step");
+    unsigned long step = 0;
     unsigned long id = 0;
     unsigned long limit = static_cast<unsigned long>(maxRows);
     if (dataId == nullptr || !ParseCount(*dataId, 0xFFFFFFFFul, id)) return Bad(400, "data_id must be a number");
@@ -148,10 +184,11 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     if (limitText && (!ParseCount(*limitText, static_cast<unsigned long>(maxRows), limit) || limit == 0)) {
         return Bad(400, "limit must be 1 to " + std::to_string(maxRows));
     }
+    if (stepText && !ParseCount(*stepText, 86400, step)) return Bad(400, "step must be 0 to 86400 seconds");
     if (reader == nullptr) return Bad(404, "no history database");
     std::vector<history::ImageRow> rows;
     if (!reader->Images(static_cast<unsigned int>(id), since ? *since : "", until ? *until : "",
-                        static_cast<int>(limit), rows)) {
+                        static_cast<int>(limit), rows, static_cast<int>(step))) {
         return Bad(503, "the history cannot be read now");
     }
     Answer a;
@@ -170,6 +207,26 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     }
     a.body["complete"] = rows.size() < limit;
     return a;
+}
+
+Json::Value RecentAlarmsJson(history::HistoryReader* reader, int limit) {
+    Json::Value out(Json::arrayValue);
+    std::vector<history::AlarmRow> rows;
+    if (reader == nullptr || !reader->RecentAlarms(limit, rows)) return out;
+    for (const history::AlarmRow& row : rows) {
+        Json::Value r(Json::objectValue);
+        r["time"] = row.time;
+        r["state"] = row.state;
+        r["data_id"] = row.dataId;
+        r["device"] = row.device;
+        r["level"] = row.level;
+        r["key"] = row.key;
+        r["code"] = row.code;
+        r["name"] = row.name;
+        r["detail"] = row.detail;
+        out.append(std::move(r));
+    }
+    return out;
 }
 
 }  // namespace http

@@ -19,9 +19,13 @@ struct Answer {
 
 Json::Value StateJson(const site::Snapshot& snapshot);
 Json::Value AlarmsJson(const site::Snapshot& snapshot);
-// One field of one child over time: ?data_id=&field=&since=&until=&limit=.
+// The newest alarm raises and clears from the history, newest first; empty
+// without a history database.
+Json::Value RecentAlarmsJson(history::HistoryReader* reader, int limit);
+// One field of one child over time: ?data_id=&field=&since=&until=&limit=&step=.
 // `field` names a header field ("v", "ia") or a channel field as
-// "channels.N.a" / "modules.N.module_value"; at most `maxRows` rows.
+// "channels.N.a" / "modules.N.module_value"; at most `maxRows` rows; with
+// step=S one row per S seconds.
 Answer HistoryAnswer(history::HistoryReader* reader, const std::multimap<std::string, std::string>& params,
                      int maxRows);
 

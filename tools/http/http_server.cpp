@@ -6,6 +6,7 @@
 
 #include "api.h"
 #include "metrics.h"
+#include "web_assets.h"
 
 namespace http {
 
@@ -15,6 +16,16 @@ void SendJson(httplib::Response& res, int status, const Json::Value& body) {
     builder["indentation"] = "";
     res.status = status;
     res.set_content(Json::writeString(builder, body) + "\n", "application/json");
+}
+
+// A path as a route pattern that matches only itself.
+std::string Literal(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '.') out += '\\';
+        out += c;
+    }
+    return out;
 }
 
 bool ParsePort(const std::string& text, int& out) {
@@ -46,7 +57,9 @@ HttpServer::HttpServer(const site::SiteModel& model, HttpSettings settings)
     server_->set_write_timeout(settings_.timeoutSeconds, 0);
     server_->set_keep_alive_max_count(20);
     server_->set_payload_max_length(64 * 1024);  // no route takes a body
+    if (!settings_.authUser.empty()) RequireAuth();
     Route();
+    RoutePage();
 }
 
 HttpServer::~HttpServer() { Stop(); }
@@ -67,7 +80,10 @@ void HttpServer::Route() {
         SendJson(res, 200, StateJson(*model_.Current()));
     });
     server_->Get("/api/alarms", [this](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, AlarmsJson(*model_.Current()));
+        Json::Value body = AlarmsJson(*model_.Current());
+        std::lock_guard<std::mutex> lock(historyMutex_);
+        body["recent"] = RecentAlarmsJson(history_.get(), settings_.recentAlarms);
+        SendJson(res, 200, body);
     });
     server_->Get("/api/history", [this](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(historyMutex_);
@@ -84,6 +100,45 @@ void HttpServer::Route() {
         Json::Value body;
         body["error"] = "internal error";
         SendJson(res, 500, body);
+    });
+}
+
+// The page's files from memory. Each carries its digest as entity tag, so a
+// browser revalidates with one small request and gets 304 while the program
+// is the same; the policy keeps the page from loading anything from
+// elsewhere.
+void HttpServer::RoutePage() {
+    for (size_t k = 0; k < web::kAssetCount; ++k) {
+        const web::Asset& asset = web::kAssets[k];
+        const std::string path = std::string(asset.path) == "/index.html" ? "/|/index\\.html" : Literal(asset.path);
+        server_->Get(path, [&asset](const httplib::Request& req, httplib::Response& res) {
+            res.set_header("ETag", asset.etag);
+            res.set_header("Cache-Control", "no-cache");
+            res.set_header("X-Content-Type-Options", "nosniff");
+            res.set_header("Content-Security-Policy",
+                           "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+                           "frame-ancestors 'none'");
+            if (req.get_header_value("If-None-Match") == asset.etag) {
+                res.status = 304;
+                return;
+            }
+            res.set_content(reinterpret_cast<const char*>(asset.data), asset.size,
+                            std::string(asset.contentType) + "; charset=utf-8");
+        });
+    }
+}
+
+// Ahead of every route: without the configured user and password the answer
+// is 401 with the challenge, whatever the path.
+void HttpServer::RequireAuth() {
+    auth_ = std::make_unique<BasicAuth>(settings_.authUser, settings_.authHash);
+    server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (auth_->Allows(req.get_header_value("Authorization"))) return httplib::Server::HandlerResponse::Unhandled;
+        res.set_header("WWW-Authenticate", kAuthChallenge);
+        Json::Value body;
+        body["error"] = "authentication required";
+        SendJson(res, 401, body);
+        return httplib::Server::HandlerResponse::Handled;
     });
 }
 

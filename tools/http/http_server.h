@@ -1,7 +1,9 @@
 #pragma once
-// The monitor's embedded HTTP server: /metrics, /api/state, /api/alarms and
-// /api/history, all read from snapshots of the site model and from the
-// history database on a connection of its own. It runs on its own small
+// The monitor's embedded HTTP server: the status page (embedded files),
+// /metrics, /api/state, /api/alarms and /api/history, all read from snapshots
+// of the site model and from the history database on a connection of its own.
+// Read-only: it answers GET and HEAD only. With a user and a password hash
+// set, every path asks for basic authentication. It runs on its own small
 // thread pool with read and write timeouts, so a slow or hostile client ties
 // up at most one of its threads and never the poll.
 #include <memory>
@@ -9,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "basic_auth.h"
 #include "history_reader.h"
 #include "site_model.h"
 
@@ -26,6 +29,9 @@ struct HttpSettings {
     int historyRows = 1000;      // rows per history answer at most
     int threads = 4;             // clients served at once
     int timeoutSeconds = 5;      // per read and per write of a client
+    std::string authUser;        // empty: no authentication
+    std::string authHash;        // crypt(3) hash of the user's password
+    int recentAlarms = 50;       // raises and clears in /api/alarms at most
 };
 
 class HttpServer {
@@ -45,11 +51,14 @@ public:
 
 private:
     void Route();
+    void RoutePage();
+    void RequireAuth();
 
     const site::SiteModel& model_;
     HttpSettings settings_;
     std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<history::HistoryReader> history_;
+    std::unique_ptr<BasicAuth> auth_;
     std::mutex historyMutex_;  // one history query at a time on the reader's connection
     std::thread thread_;
     int port_ = 0;

@@ -63,6 +63,14 @@ std::string Listen(const std::string& text) {
     return http::ParseListen(text, s) ? "" : "wants ADDR:PORT or :PORT, not '" + text + "'";
 }
 
+// A basic-auth user: the colon separates user from password.
+std::string AuthUser(const std::string& text) {
+    return text.empty() || text.find(':') != std::string::npos ? "wants a name without ':', not '" + text + "'"
+                                                              : "";
+}
+
+std::string PasswordHash(const std::string& text) { return http::PasswordHashProblem(text); }
+
 // One level of an MQTT topic: not empty, no '/' and no wildcard.
 std::string TopicLevel(const std::string& text) {
     return text.empty() || text.find_first_of("/+#") != std::string::npos
@@ -164,8 +172,12 @@ const OptionRow kOptions[] = {
      &Options::eventsOmit, EventKind, 0, 0, false},
     Text("site", "NAME", "the site's name in MQTT topics, metric labels and the API (default site)",
          &Options::site, TopicLevel),
-    Text("http", "ADDR:PORT", "serve /metrics and the JSON API here (:PORT: loopback)",
-         &Options::http, Listen),
+    Text("http", "ADDR:PORT", "serve the status page, /metrics and the JSON API here (:PORT: "
+         "loopback)", &Options::http, Listen),
+    Text("http-user", "USER", "ask HTTP clients for this user and its password (basic "
+         "authentication, every path)", &Options::httpUser, AuthUser),
+    Text("http-password-hash", "HASH", "crypt(3) hash of the --http-user's password, as mkpasswd "
+         "makes it (never the password itself)", &Options::httpPasswordHash, PasswordHash),
     Text("mqtt", "HOST[:PORT]", "publish to this MQTT broker (port 1883 by default)", &Options::mqtt,
          Broker),
     Text("mqtt-client-id", "ID", "MQTT client id (default trm27k-SITE)", &Options::mqttClientId,

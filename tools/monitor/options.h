@@ -50,6 +50,8 @@ struct Options {
     // Northbound outputs.
     std::string site = "site";           // the site's name in topics, metrics and the API
     std::string http;                    // ADDR:PORT of the HTTP server; empty: none
+    std::string httpUser;                // basic-auth user of the HTTP server; empty: none
+    std::string httpPasswordHash;        // crypt(3) hash of that user's password
     std::string mqtt;                    // HOST[:PORT] of the MQTT broker; empty: none
     std::string mqttClientId;            // empty: trm27k-SITE
     std::string mqttUser;

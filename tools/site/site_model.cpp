@@ -22,6 +22,12 @@ const ChildState* Snapshot::Child(unsigned int dataId, int recordType) const {
 
 namespace {
 auto RuleKey(const rule_value& r) { return std::tie(r.data_id, r.key, r.detail); }
+
+int64_t NowEpochMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 }  // namespace
 
 SiteModel::SiteModel(std::string site) {
@@ -82,8 +88,7 @@ void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int rec
                     CountsAsChanged(*layout, child.image, image, length, LimitsOf(dataId, recordType));
     child.image.assign(image, image + length);
     child.time = time;
-    child.epochMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::system_clock::now().time_since_epoch()).count();
+    child.epochMs = NowEpochMs();
     child.seq = working_.seq + 1;  // the cycle in progress
 }
 
@@ -138,6 +143,8 @@ void SiteModel::OnCycleEnd(double seconds, const std::string& time) {
         ++working_.seq;
         ++working_.counters.cycles;
         working_.cycleTime = time;
+        working_.cycleEpochMs = NowEpochMs();
+        working_.lastCycleSeconds = seconds;
         working_.cycleSeconds.Observe(seconds);
         Publish();
         listeners = listeners_;
@@ -153,6 +160,7 @@ void SiteModel::SetLink(bool up) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (working_.linkUp == up) return;
         working_.linkUp = up;
+        working_.availabilityEpochMs = NowEpochMs();
         Publish();
         listeners = listeners_;
         published = current_;
@@ -167,6 +175,7 @@ void SiteModel::SetStalled(bool stalled) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (working_.stalled == stalled) return;
         working_.stalled = stalled;
+        working_.availabilityEpochMs = NowEpochMs();
         Publish();
         listeners = listeners_;
         published = current_;

@@ -61,8 +61,11 @@ struct Snapshot {
     std::string site;
     uint64_t seq = 0;             // sequence number of the newest completed cycle
     std::string cycleTime;        // local time it completed; empty before the first
+    int64_t cycleEpochMs = 0;     // the same moment, milliseconds since 1970 (UTC); 0 before
+    double lastCycleSeconds = 0;  // how long that cycle took
     bool linkUp = false;
     bool stalled = false;
+    int64_t availabilityEpochMs = 0;  // when the link or the stall last changed; 0: never
     Counters counters;
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
     DurationHistogram cycleSeconds;
