@@ -1,13 +1,16 @@
 // The HTTP output: the metrics pass promtool and leave out what the power
 // system did not provide; the API answers from the model and the history;
 // bad requests get 400 or 404; a client that stops mid-request holds up
-// nobody.
+// nobody; the page's files come from memory with entity tags; basic
+// authentication guards every path.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <crypt.h>
 
 #include <cstdio>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "history_store.h"
 #include "http_server.h"
 #include "metrics.h"
+#include "web_assets.h"
 
 using namespace testing_support;
 
@@ -162,4 +166,144 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
     ::close(slow);
     server.Stop();
     std::remove(db.c_str());
+}
+
+namespace {
+// A history with one AC image every 20 s over five minutes and two alarm events.
+std::string TrendHistory() {
+    const std::string db = "/tmp/trm27k-http-trend-" + std::to_string(getpid()) + ".db";
+    std::remove(db.c_str());
+    history::HistoryStore store;
+    std::string error;
+    EXPECT_TRUE(store.Open(db, error)) << error;
+    history::Batch batch;
+    for (int k = 0; k < 15; ++k) {
+        history::ImageRow row;
+        char time[32];
+        std::snprintf(time, sizeof time, "2026-12-09T10:%02d:%02d", k / 3, 20 * (k % 3));
+        row.time = time;
+        row.dataId = 11;
+        row.device = "trm27k-ac";
+        row.recordType = 5175;
+        row.image = AcImage(11, 1, 220.0f + k, 5.0f);
+        batch.images.push_back(row);
+    }
+    for (const char* state : {"raised", "cleared"}) {
+        batch.alarms.push_back({std::string("2026-12-09T10:0") + (state[0] == 'r' ? "1" : "3") + ":00", 11,
+                                "trm27k-ac", state, 2, "AC_4", "06014", "交流输入电压过高告警", "交流屏1"});
+    }
+    EXPECT_TRUE(store.Write(batch, error)) << error;
+    return db;
+}
+}  // namespace
+
+TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
+    const std::string db = TrendHistory();
+    site::SiteModel model("north");
+    Feed(model);
+    http::HttpSettings settings;
+    settings.historyPath = db;
+    http::HttpServer server(model, settings);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    httplib::Client client("127.0.0.1", server.Port());
+
+    // Every embedded file at its path, byte for byte; "/" is the page.
+    ASSERT_GE(web::kAssetCount, 5u);
+    for (size_t k = 0; k < web::kAssetCount; ++k) {
+        const web::Asset& asset = web::kAssets[k];
+        auto res = client.Get(asset.path);
+        ASSERT_TRUE(res) << asset.path;
+        EXPECT_EQ(200, res->status) << asset.path;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(asset.data), asset.size), res->body) << asset.path;
+        EXPECT_EQ(0u, res->get_header_value("Content-Type").find(asset.contentType)) << asset.path;
+        auto again = client.Get(asset.path, {{"If-None-Match", res->get_header_value("ETag")}});
+        EXPECT_EQ(304, again->status) << asset.path;
+        EXPECT_TRUE(again->body.empty());
+    }
+    auto page = client.Get("/");
+    ASSERT_EQ(200, page->status);
+    EXPECT_TRUE(Has(page->body, "<script src=\"app.js\""));
+    EXPECT_EQ("default-src 'self'", page->get_header_value("Content-Security-Policy").substr(0, 18));
+    EXPECT_EQ(404, client.Get("/app.jsx")->status);
+    EXPECT_EQ(404, client.Get("/appxjs")->status);  // the dot is no pattern
+
+    // The overview: the model the driver accepted, the last cycle and its age.
+    const Json::Value state = ParseJson(client.Get("/api/state")->body);
+    EXPECT_EQ("TRM27K", state["model"].asString());
+    EXPECT_DOUBLE_EQ(3.2, state["cycle_seconds"].asDouble());
+    EXPECT_GE(state["cycle_age_s"].asDouble(), 0.0);
+    EXPECT_LT(state["availability_age_s"].asDouble(), 60.0);
+
+    // Thinned for a chart: the first image of each minute.
+    const Json::Value minute = ParseJson(client.Get("/api/history?data_id=11&field=channels.0.a&step=60")->body);
+    ASSERT_EQ(5u, minute["rows"].size()) << minute;
+    for (Json::ArrayIndex k = 0; k < 5; ++k) {
+        EXPECT_EQ("2026-12-09T10:0" + std::to_string(k) + ":00", minute["rows"][k]["time"].asString());
+        EXPECT_FLOAT_EQ(220.0f + 3 * k, minute["rows"][k]["value"].asFloat());
+    }
+    const Json::Value since = ParseJson(
+        client.Get("/api/history?data_id=11&field=channels.0.a&step=120&since=2026-12-09T10:01:20")->body);
+    ASSERT_EQ(3u, since["rows"].size()) << since;  // slices cut at even minutes
+    EXPECT_EQ("2026-12-09T10:01:20", since["rows"][0]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:02:00", since["rows"][1]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:04:00", since["rows"][2]["time"].asString());
+    EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&step=-1")->status);
+    EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&step=86401")->status);
+
+    // The recent raises and clears, newest first, beside the active alarms.
+    const Json::Value alarms = ParseJson(client.Get("/api/alarms")->body);
+    ASSERT_EQ(2u, alarms["recent"].size());
+    EXPECT_EQ("cleared", alarms["recent"][0]["state"].asString());
+    EXPECT_EQ("2026-12-09T10:01:00", alarms["recent"][1]["time"].asString());
+    EXPECT_EQ("交流输入电压过高告警", alarms["recent"][1]["name"].asString());
+    server.Stop();
+    std::remove(db.c_str());
+}
+
+TEST(HttpServer, BasicAuthenticationGuardsEveryPath) {
+    EXPECT_NE("", http::PasswordHashProblem("hunter2"));
+    EXPECT_NE("", http::PasswordHashProblem("$1$abc$xyz"));   // a method too weak to accept
+    EXPECT_NE("", http::PasswordHashProblem("$6$saltsalt$"));  // a setting, no hash
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    ASSERT_NE(nullptr, crypt_gensalt_rn("$y$", 0, nullptr, 0, setting, sizeof setting));
+    crypt_data data{};
+    const std::string hash = crypt_r("correct horse", setting, &data);
+    EXPECT_EQ("", http::PasswordHashProblem(hash));
+
+    site::SiteModel model("north");
+    Feed(model);
+    http::HttpSettings settings;
+    settings.authUser = "engineer";
+    settings.authHash = hash;
+    http::HttpServer server(model, settings);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    httplib::Client client("127.0.0.1", server.Port());
+    const std::vector<std::string> paths = {"/", "/app.js", "/metrics", "/api/state", "/api/history?data_id=1&field=v",
+                                            "/nothing"};
+    for (const std::string& path : paths) {
+        auto res = client.Get(path.c_str());
+        ASSERT_TRUE(res) << path;
+        EXPECT_EQ(401, res->status) << path;
+        EXPECT_EQ(0u, res->get_header_value("WWW-Authenticate").find("Basic realm=")) << path;
+        EXPECT_FALSE(Has(res->body, "trm27k_")) << path;
+    }
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"engineer", "wrong"}, {"Engineer", "correct horse"}, {"engineer", "correct horse "}, {"", ""}};
+    for (const auto& [user, password] : refused) {
+        httplib::Client other("127.0.0.1", server.Port());
+        other.set_basic_auth(user.c_str(), password.c_str());
+        EXPECT_EQ(401, other.Get("/api/state")->status) << user << ":" << password;
+    }
+    for (const char* header : {"Basic", "Basic !!!!", "Basic ZW5naW5lZXI=", "Bearer x", "Basic ZW5n=W5l"}) {
+        EXPECT_EQ(401, client.Get("/api/state", {{"Authorization", header}})->status) << header;
+    }
+    client.set_basic_auth("engineer", "correct horse");
+    for (int round = 0; round < 2; ++round) {  // the second round is answered from the accepted header
+        EXPECT_EQ(200, client.Get("/")->status);
+        EXPECT_EQ(200, client.Get("/metrics")->status);
+        EXPECT_EQ(404, client.Get("/nothing")->status);
+    }
+    server.Stop();
 }

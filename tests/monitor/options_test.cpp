@@ -78,6 +78,9 @@ TEST(MonitorOptions, CommandLineRefusalsExitWithTwoAndAReason) {
         {{"--config", "/nonexistent/site.json"}, "/nonexistent/site.json: cannot read: No such file"},
         {{"--address", "2"}, "goes with --scan"},
         {{"--scan", "--address", "256"}, "--address"},
+        {{"--http-password-hash", "hunter2", "--http-user", "site"}, "never the password"},
+        {{"--http-user", "site:7"}, "without ':'"},
+        {{"--http-user", "site"}, "go together"},
     };
     for (const auto& [args, reason] : cases) {
         monitor::Options o;
@@ -116,6 +119,8 @@ TEST(MonitorOptions, ConfigurationRefusalsNameTheKey) {
         {std::string("{") + kDevice + R"(, "monitor": {"config": "other.json"}})", "key \"monitor.config\": unknown"},
         {std::string("{") + kDevice + R"(, "monitor": []})", "key \"monitor\": must be an object"},
         {std::string("{") + kDevice + R"(, "monitor": {"scan": true}})", "key \"monitor.scan\": unknown"},
+        {std::string("{") + kDevice + R"(, "monitor": {"http-password-hash": "$1$"}})",
+         "key \"monitor.http-password-hash\": is not a hash"},
     };
     int n = 0;
     for (const auto& [text, reason] : cases) {

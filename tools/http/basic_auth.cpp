@@ -53,6 +53,13 @@ std::string PasswordHashProblem(const std::string& text) {
     if (crypt_checksalt(text.c_str()) != CRYPT_SALT_OK) {
         return "is not a hash of a method this system's crypt(3) accepts";
     }
+    // A whole hash gives a result of its own length; a bare setting or a
+    // broken hash gives another length or crypt's failure token ("*0").
+    auto data = std::make_unique<crypt_data>();
+    const char* hashed = crypt_r("", text.c_str(), data.get());
+    if (hashed == nullptr || hashed[0] == '*' || std::string(hashed).size() != text.size()) {
+        return "is not a whole crypt(3) hash (as mkpasswd prints it)";
+    }
     return "";
 }
 

@@ -149,9 +149,6 @@ int MonitorApp::StartOutputs() {
         model_->StartSequenceAt(mqtt_->LastSeq());
         model_->AddListener(mqtt_.get());
     }
-    if (options_.httpUser.empty() != options_.httpPasswordHash.empty()) {
-        return Fail(2, "--http-user and --http-password-hash go together");
-    }
     if (!options_.http.empty()) {
         http::HttpSettings settings;
         if (!http::ParseListen(options_.http, settings)) return Fail(2, "bad --http address: " + options_.http);

@@ -401,6 +401,10 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "--sim-scenario is for the built-in simulator and cannot go with --port";
         return false;
     }
+    if (o.httpUser.empty() != o.httpPasswordHash.empty()) {
+        error = "--http-user and --http-password-hash go together";
+        return false;
+    }
     return CheckDistinctFiles(o, error);
 }
 }  // namespace
