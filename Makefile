@@ -2,11 +2,19 @@
 # configures and builds by itself.
 JOBS ?= 2
 
-.PHONY: package soak bench demo test test-asan test-armhf build deps deps-armhf clean
+.PHONY: package soak bench demo page test test-asan test-armhf build deps deps-armhf clean
 
 # The monitor against its built-in simulator, paced at 9600 baud, for a few cycles.
 demo: build
 	./build/default/tools/monitor/trm27k-monitor --cycles 3 --plugin-stdout /dev/null
+
+# The monitor against its built-in simulator with the status page on loopback,
+# until Ctrl-C; the history (for trends) in build/page.db.
+PAGE_PORT ?= 8127
+page: build
+	@echo "status page: http://127.0.0.1:$(PAGE_PORT)/ (Ctrl-C stops the monitor)"
+	./build/default/tools/monitor/trm27k-monitor --quiet --plugin-stdout /dev/null \
+	  --http 127.0.0.1:$(PAGE_PORT) --history build/page.db
 
 test: build
 	ctest --preset default
