@@ -20,7 +20,7 @@ struct Answer {
 Json::Value StateJson(const site::Snapshot& snapshot);
 Json::Value AlarmsJson(const site::Snapshot& snapshot);
 // The newest alarm raises and clears from the history, newest first; empty
-// without a history database.
+// when it cannot be read.
 Json::Value RecentAlarmsJson(history::HistoryReader* reader, int limit);
 // One field of one child over time: ?data_id=&field=&since=&until=&limit=&step=.
 // `field` names a header field ("v", "ia") or a channel field as

@@ -82,7 +82,7 @@ void HttpServer::Route() {
     server_->Get("/api/alarms", [this](const httplib::Request&, httplib::Response& res) {
         Json::Value body = AlarmsJson(*model_.Current());
         std::lock_guard<std::mutex> lock(historyMutex_);
-        body["recent"] = RecentAlarmsJson(history_.get(), settings_.recentAlarms);
+        if (history_) body["recent"] = RecentAlarmsJson(history_.get(), settings_.recentAlarms);
         SendJson(res, 200, body);
     });
     server_->Get("/api/history", [this](const httplib::Request& req, httplib::Response& res) {

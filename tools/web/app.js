@@ -235,7 +235,10 @@
         el('td', r.detail));
       recent.appendChild(tr);
     }
-    $('no-recent').hidden = (alarms.recent || []).length > 0;
+    const note = $('no-recent');
+    note.hidden = (alarms.recent || []).length > 0;
+    note.textContent = 'recent' in alarms ? 'No raise or clear recorded yet.'
+      : 'Nothing recorded: the alarm history needs --history FILE.';
   }
 
   // ---- trends ----
