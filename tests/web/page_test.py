@@ -117,7 +117,8 @@ class DevTools:
 
 def start_chromium(profile):
     browser = shutil.which("chromium")
-    args = [browser, "--headless=new", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+    args = [browser, "--headless=new", "--disable-gpu", "--disable-dev-shm-usage", "--no-first-run",
+            "--no-default-browser-check",
             "--remote-debugging-address=127.0.0.1", "--remote-debugging-port=0",
             "--user-data-dir=" + profile, "--window-size=1280,1000", "about:blank"]
     if os.geteuid() == 0:
@@ -143,7 +144,8 @@ def load_page(page, url):
     page.call("Page.navigate", url=url)
     wait_for(15, lambda: page.eval("performance.getEntriesByName('values-shown').length > 0"),
              "the page showing values")
-    page.call("Runtime.evaluate", expression="0")  # collect the network events so far
+    # After the load event every file has finished; the call collects their events.
+    wait_for(10, lambda: page.eval("document.readyState") == "complete", "the load event")
     sizes = {}
     kinds = {}
     for e in page.events:
