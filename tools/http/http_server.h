@@ -41,8 +41,8 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Serves files under `directory` at `prefix` ("/" for the status page);
-    // call before Start.
+    // Serves files under `directory` at `prefix`; call before Start. The
+    // status page itself is embedded and needs no folder.
     bool Mount(const std::string& prefix, const std::string& directory);
     // Binds and starts serving; false with a reason when the address is taken or bad.
     bool Start(std::string& error);
