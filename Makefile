@@ -2,7 +2,7 @@
 # configures and builds by itself.
 JOBS ?= 2
 
-.PHONY: package soak bench demo page test test-asan test-armhf build deps deps-armhf clean
+.PHONY: package package-armhf soak bench demo page test test-asan test-armhf build deps deps-armhf clean
 
 # The monitor against its built-in simulator, paced at 9600 baud, for a few cycles.
 demo: build
@@ -56,3 +56,7 @@ soak: build
 # Debian packages for amd64, checked with lintian and run from a scratch root.
 package:
 	bash scripts/package-check.sh
+
+# The same for armhf, packed from the cross build of test-armhf and run under qemu-arm.
+package-armhf:
+	bash scripts/package-check.sh --armhf

@@ -4,7 +4,7 @@
 #               its account and the default configuration (a conffile)
 #   trm27k-dev  the host headers, the library link and the CMake package
 # Library dependencies are computed by dpkg-shlibdeps; the architecture comes
-# from the toolchain (armhf for the cross build).
+# from the toolchain (armhf for the cross build, packed from its build tree).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME trm27k)
 set(CPACK_PACKAGE_VENDOR "trm27k developers")
@@ -23,21 +23,23 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 
+# dpkg-shlibdeps maps each library to the package that ships it through a
+# dpkg database. The cross build's libraries are those of its sysroot, which
+# keeps a database of its own (scripts/make-sysroot.sh): dpkg-shlibdeps
+# searches the sysroot's library folders and asks that database, set for
+# cpack by cmake/CPackEnvironment.cmake.
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+    ${TRM27K_SYSROOT}/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}
+    ${TRM27K_SYSROOT}/lib/${CMAKE_LIBRARY_ARCHITECTURE})
+  set(CPACK_TRM27K_DPKG_ADMINDIR ${TRM27K_SYSROOT}/var/lib/dpkg)
+  if(NOT EXISTS ${CPACK_TRM27K_DPKG_ADMINDIR}/status)
+    message(WARNING "The sysroot ${TRM27K_SYSROOT} has no dpkg database: run scripts/make-sysroot.sh "
+      "again before cpack, or the packages' Depends cannot be computed")
+  endif()
 endif()
-
-# dpkg-shlibdeps maps each library to the package that installed it through a
-# dpkg database, and the cross build's sysroot has none. There the Depends
-# are the ones dpkg-shlibdeps computed for the native package of the same
-# sources, handed in by scripts/package-check.sh after it has checked that
-# both builds link exactly the same libraries.
-set(TRM27K_DEB_DEPENDS "" CACHE STRING
-  "Depends of the trm27k package where dpkg-shlibdeps cannot run (the cross build)")
-if(TRM27K_DEB_DEPENDS)
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${TRM27K_DEB_DEPENDS}")
-endif()
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackEnvironment.cmake)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME trm27k)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION misc)

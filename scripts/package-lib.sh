@@ -36,26 +36,66 @@ build_packages() {
   done
 }
 
-first_deb() { echo "$1"; }
-
-# The libraries an unpacked package's programs and libraries need, one a line.
-needed_libraries() {
-  local dir=$1 file
-  while IFS= read -r -d '' file; do
-    file -b "$file" | grep -q '^ELF' || continue
-    readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'
-  done < <(find "$dir" -type f -print0) | grep -v '^libtrm27k' | sort -u
+# Where the loader finds each library an installed program or library of the
+# trm27k package needs: its RUNPATH ($ORIGIN is its own folder), the scratch
+# root's library folders, then those of `system` (/ natively, the sysroot for
+# armhf), which stand for the target's own packages. Every library must be
+# found, and one found in `system` must come from a package (by the dpkg
+# database of `system`) that the package's Depends name: dpkg-shlibdeps
+# drops a library it cannot map to a package without a word.
+check_libraries() {
+  local root=$1 system=$2 multiarch=$3 depends file
+  depends=$(dpkg-query --root="$root" -W -f='${Depends}' trm27k)
+  echo "== trm27k Depends: $depends"
+  while IFS= read -r file; do
+    [[ -f "$root$file" && ! -L "$root$file" ]] || continue
+    file -b "$root$file" | grep -q '^ELF' || continue
+    check_needed "$root" "$system" "$multiarch" "$depends" "$root$file"
+  done < <(dpkg-query --root="$root" -L trm27k)
 }
 
-# The native and the cross package must need the same libraries for the
-# native Depends to hold for both.
-same_libraries() {
-  local work=$1 native=$2 cross=$3
-  dpkg-deb -x "$native" "$work/native"
-  dpkg-deb -x "$cross" "$work/cross"
-  diff <(needed_libraries "$work/native") <(needed_libraries "$work/cross") ||
-    fail "the armhf package needs other libraries than the amd64 one; its Depends would be wrong"
-  rm -rf "$work/native" "$work/cross"
+# The folders the loader searches for the libraries `file` needs, in order.
+library_folders() {
+  local root=$1 system=$2 multiarch=$3 file=$4 dir
+  for dir in $(readelf -d "$file" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' | tr ':' ' '); do
+    if [[ "$dir" == '$ORIGIN'* ]]; then
+      echo "$(dirname "$file")${dir#'$ORIGIN'}"
+    else
+      echo "$root$dir"
+    fi
+  done
+  echo "$root/usr/lib/$multiarch" "$root/lib/$multiarch"
+  echo "$system/usr/lib/$multiarch" "$system/lib/$multiarch"
+}
+
+check_needed() {
+  local root=$1 system=$2 multiarch=$3 depends=$4 file=$5 soname dir found owner
+  local folders
+  folders=$(library_folders "$root" "$system" "$multiarch" "$file")
+  for soname in $(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    found=""
+    for dir in $folders; do
+      if [[ -e "$dir/$soname" ]]; then found=$dir/$soname; break; fi
+    done
+    [[ -n "$found" ]] || fail "${file#$root} needs $soname, found neither installed nor in $system"
+    [[ "$found" == "$root"/* ]] && continue
+    owner=$(library_owner "$system" "$multiarch" "$soname")
+    [[ -n "$owner" ]] || fail "no package in $system ships $soname, which ${file#$root} needs"
+    grep -Eq "(^|[,|] *)$owner( |,|$)" <<< "$depends" ||
+      fail "${file#$root} needs $soname from $owner, which the Depends ($depends) do not name"
+  done
+}
+
+# The package that ships a library in `system`, by its dpkg database; merged
+# /usr makes a library reachable under /lib and /usr/lib while the package
+# names only one of them.
+library_owner() {
+  local system=$1 multiarch=$2 soname=$3 path
+  for path in "$system/usr/lib/$multiarch/$soname" "$system/lib/$multiarch/$soname"; do
+    dpkg-query --admindir="$system/var/lib/dpkg" -S "$(realpath -ms "$path")" 2>/dev/null |
+      sed -n '1s/^\([^:,]*\).*/\1/p' | grep . && return 0
+  done
+  return 0
 }
 
 # Errors fail; warnings are printed for a person to judge.
@@ -65,14 +105,16 @@ check_lintian() {
 
 # dpkg on a scratch root with its own database. The maintainer scripts run
 # outside a chroot with DPKG_ROOT set, as they would for any other root;
-# dependencies are not in the scratch database, so they are not checked here
-# (the packages' Depends come from dpkg-shlibdeps).
+# dependencies are not in the scratch database, so dpkg does not check them
+# here (check_libraries does). Options before the packages go to dpkg (--force-architecture for armhf: the
+# scratch root's dpkg is this machine's, which knows only amd64).
 install_into_root() {
-  local root=$1
+  local root=$1 options=()
   shift
+  while [[ "${1:-}" == --* ]]; do options+=("$1"); shift; done
   mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
   touch "$root/var/lib/dpkg/status"
-  dpkg --root="$root" --force-script-chrootless --force-depends -i "$@"
+  dpkg --root="$root" --force-script-chrootless --force-depends "${options[@]}" -i "$@"
   grep -q '^trm27k:' "$root/etc/passwd" || fail "postinst created no trm27k account"
   grep -Eq '^dialout:[^:]*:[0-9]+:(.*,)?trm27k(,|$)' "$root/etc/group" || fail "trm27k is not in dialout"
   dpkg-query --root="$root" -W -f='${Conffiles}\n' trm27k | grep -q /etc/trm27k/trm27k.json ||
