@@ -45,6 +45,9 @@ build_packages() {
 # drops a library it cannot map to a package without a word.
 check_libraries() {
   local root=$1 system=$2 multiarch=$3 depends file
+  # Debian puts an architecture's libraries in its multiarch folder.
+  dpkg-query --root="$root" -L trm27k | grep -qx "/usr/lib/$multiarch/trm27k/libtrm27k.so" ||
+    fail "the plug-in is not in /usr/lib/$multiarch/trm27k"
   depends=$(dpkg-query --root="$root" -W -f='${Depends}' trm27k)
   echo "== trm27k Depends: $depends"
   while IFS= read -r file; do
@@ -81,9 +84,21 @@ check_needed() {
     [[ "$found" == "$root"/* ]] && continue
     owner=$(library_owner "$system" "$multiarch" "$soname")
     [[ -n "$owner" ]] || fail "no package in $system ships $soname, which ${file#$root} needs"
-    grep -Eq "(^|[,|] *)$owner( |,|$)" <<< "$depends" ||
+    names_of "$depends" | grep -Fxqf <(owner_names "$system" "$owner") ||
       fail "${file#$root} needs $soname from $owner, which the Depends ($depends) do not name"
   done
+}
+
+# The package names a relation field lists, one a line, without versions or
+# architectures.
+names_of() { tr ',|' '\n\n' <<< "$1" | sed -e 's/(.*//' -e 's/:.*//' -e 's/[[:space:]]//g' | grep .; }
+
+# A package's name and the virtual ones it provides (a library package may be
+# depended on by a name that tells its ABI).
+owner_names() {
+  local system=$1 owner=$2
+  echo "$owner"
+  names_of "$(dpkg-query --admindir="$system/var/lib/dpkg" -W -f='${Provides}' "$owner")" || true
 }
 
 # The package that ships a library in `system`, by its dpkg database; merged
