@@ -121,8 +121,9 @@ check_lintian() {
 # dpkg on a scratch root with its own database. The maintainer scripts run
 # outside a chroot with DPKG_ROOT set, as they would for any other root;
 # dependencies are not in the scratch database, so dpkg does not check them
-# here (check_libraries does). Options before the packages go to dpkg (--force-architecture for armhf: the
-# scratch root's dpkg is this machine's, which knows only amd64).
+# here (check_libraries does). Options before the packages go to dpkg
+# (--force-architecture for armhf: the scratch root's dpkg is this machine's,
+# which knows only amd64).
 install_into_root() {
   local root=$1 options=()
   shift
