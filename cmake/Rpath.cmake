@@ -50,9 +50,11 @@ function(trm27k_set_run_paths)
     string(REPLACE ";" ":" installed "${installed}")
     string(APPEND installed_paths "set(\"run_path_$<TARGET_FILE_NAME:${target}>\" \"${installed}\")\n")
   endforeach()
-  # Runs after every other install rule.
+  # Runs after every other install rule. The manifest names the files
+  # without DESTDIR, under which a staged install (cpack) puts them.
   install(CODE "${installed_paths}
-    foreach(file IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+    foreach(listed IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+      set(file \"\$ENV{DESTDIR}\${listed}\")
       get_filename_component(name \"\${file}\" NAME)
       if(NOT IS_SYMLINK \"\${file}\" AND DEFINED \"run_path_\${name}\")
         if(\"\${run_path_\${name}}\" STREQUAL \"\")
