@@ -79,7 +79,8 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     ASSERT_FALSE(sim.FirstLine().empty());
     const int httpPort = FreePort();
     const std::vector<std::string> monitorArgs = {
-        kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", events, "--history",
+        kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", events,
+        "--events-rules", "changes", "--events-omit", "command,record,history", "--history",
         dir + "/h.db", "--site", "e2e", "--mqtt", "127.0.0.1:" + std::to_string(broker.Port()),
         "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)};
     auto monitor = std::make_unique<Process>(monitorArgs);
