@@ -112,12 +112,17 @@ inline void RunPoll(PollRig& rig, const uint8_t* data, size_t size) {
 //   CHUNK   bytes per process() call, 1 to 256, so frames also arrive in pieces
 //   STREAM  the line bytes; after each call the poll timer fires (last update
 //           made 3 seconds old) when no exchange is pending
+// A call ends at a frame's end ('\r') as a read on a real line does: the next
+// reply only comes after the next command, and the host drops what arrived
+// before that command went out.
 inline void RunLine(PollRig& rig, const uint8_t* data, size_t size) {
     if (size == 0) return;
     const size_t chunk = static_cast<size_t>(data[0]) + 1;
     rig.Refresh(false);
-    for (size_t at = 1; at < size; at += chunk) {
-        const size_t n = size - at < chunk ? size - at : chunk;
+    for (size_t at = 1, n = 0; at < size; at += n) {
+        n = size - at < chunk ? size - at : chunk;
+        const void* end = std::memchr(data + at, '\r', n);
+        if (end != nullptr) n = static_cast<size_t>(static_cast<const uint8_t*>(end) - (data + at)) + 1;
         auto piece = HeapCopy(data + at, n);
         rig.power->process(piece.get(), static_cast<unsigned int>(n));
         rig.Check();
