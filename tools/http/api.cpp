@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "record_values.h"
+#include "rule_json.h"
 
 namespace http {
 
@@ -12,13 +13,7 @@ namespace {
 constexpr const char* kAcceptedModel = "TRM27K";
 
 Json::Value RuleJson(const site::RuleState& r) {
-    Json::Value v(Json::objectValue);
-    v["data_id"] = r.rule.data_id;
-    v["key"] = r.rule.key;
-    v["code"] = r.rule.code;
-    v["name"] = r.rule.name;
-    v["detail"] = r.rule.detail;
-    v["level"] = r.rule.level;
+    Json::Value v = site::RuleJson(r.rule);
     v["raised"] = r.raisedTime;
     return v;
 }

@@ -7,6 +7,7 @@
 
 #include "discovery_table.h"
 #include "record_values.h"
+#include "rule_json.h"
 
 namespace mqtt {
 
@@ -75,16 +76,6 @@ Message Sensor(const MqttSettings& s, const site::ChildState& child, const Senso
     return m;
 }
 
-Json::Value RuleJson(const rule_value& r) {
-    Json::Value v(Json::objectValue);
-    v["data_id"] = r.data_id;
-    v["key"] = r.key;
-    v["code"] = r.code;
-    v["name"] = r.name;
-    v["detail"] = r.detail;
-    v["level"] = r.level;
-    return v;
-}
 }  // namespace
 
 // HOST, HOST:PORT, [V6]:PORT; a bare IPv6 address has no port.
@@ -131,7 +122,7 @@ Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
 }
 
 Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& e) {
-    Json::Value v = RuleJson(e.rule);
+    Json::Value v = site::RuleJson(e.rule);
     v["state"] = e.raised ? "raised" : "cleared";
     v["raised"] = e.raisedTime;
     if (!e.raised) v["cleared"] = e.clearedTime;
@@ -145,7 +136,7 @@ Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot) {
     v["active"] = Json::Value(Json::arrayValue);
     for (const site::RuleState& r : snapshot.rules) {
         if (r.rule.active == 0) continue;
-        Json::Value a = RuleJson(r.rule);
+        Json::Value a = site::RuleJson(r.rule);
         a["raised"] = r.raisedTime;
         v["active"].append(std::move(a));
     }
