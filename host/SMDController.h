@@ -15,6 +15,7 @@
 #include "rule_value.h"
 
 class SMDVDevice;
+class SMDSPDevice;
 class PMBusProtocol;
 
 namespace host {
@@ -74,6 +75,9 @@ public:
     // A received frame failed its checks and was dropped (`raw` is its body).
     virtual void OnFrameError(PMBusProtocol& /*device*/, const char* /*reason*/,
                               const char* /*raw*/, size_t /*length*/) {}
+    // A serial device ended its exchange (Reset): after a reply that ended the
+    // poll cycle, a timeout, or a refused reply.
+    virtual void OnReset(SMDSPDevice& /*device*/) {}
     // The pause before a reply is examined; tests and benchmarks replace it.
     virtual void Pause(unsigned int microseconds);
 

@@ -12,7 +12,9 @@ enum class EnumParity { None, Odd, Even };
 
 class HOST_API SMDSPDevice : public SMDVDevice {
 public:
-    void Reset() override { exchangePending_ = false; }
+    // Ends the exchange; the controller is told (the end of a poll cycle is
+    // such a reset after the children published their records).
+    void Reset() override;
     bool Init(std::weak_ptr<SMDController> controller, unsigned int id,
               const Json::Value& setting) override;
     // False while an exchange is pending: the device must not send now.

@@ -56,9 +56,12 @@ public:
     // restores the list's capacity so the next cycle does not regrow it.
     void HandOverCycle(std::vector<uint8_t> image);
 
-    // Diagnostic log through the controller; a no-op without one.
+    // Diagnostic log through the controller; a no-op without one. The host
+    // framework's log takes the data id and at most two more values.
     template <class... Args>
     void InfoLog(const char* tmpl, const Args&... args) const {
+        static_assert(sizeof...(Args) >= 1 && sizeof...(Args) <= 3,
+                      "a log call passes one to three arguments");
         if (controller_.use_count() == 0) return;
         if (auto controller = controller_.lock()) controller->InfoLog(tmpl, args...);
     }

@@ -59,6 +59,8 @@ TEST_F(AcFixture, ANewChannelCountIsAdoptedAfterThreeBlocksRunning) {
     ASSERT_EQ(1u, controller->logs.size());
     EXPECT_EQ("PMBusPowerAC:ProcotolError 11 read 40_41 channel_count is 3 in 3 blocks, 2 replaced",
               controller->logs[0].text);
+    // The number of blocks is text: the host's log takes three arguments at most.
+    EXPECT_EQ((std::vector<std::string>{"11", "3", "2"}), controller->logs[0].args);
     // The new count is guarded like the first one.
     EXPECT_EQ(-1, Parse41(AcAnalogBlock(2)));
     EXPECT_EQ(three, Parse41(AcAnalogBlock(3)));

@@ -136,13 +136,52 @@ TEST(DcParse41, FiftySixUserValuesAreLoggedAndSteppedOver) {
         "PMBusPowerDC<TeleDC, RT_DC>:ProcotolError 21 read p_count is 56, support user_p max is "
         "55",
         b.LastLog());
-    // Values that do not fit are the block's overflow.
-    b.controller->Clear();
-    EXPECT_EQ(-1, b.Feed41(block, end - 1));
-    ASSERT_EQ(2u, b.controller->logs.size());
-    EXPECT_EQ("PMBusPowerAC:ProcotolError 21 read 42_41 read overflow " + std::to_string(end) +
-                  " - " + std::to_string(end - 1),
-              b.LastLog());
+}
+
+// Above 55 the user values are stepped over only when all of them are in the
+// reply; otherwise the block has no end to find and takes the rest of the
+// reply, `len`, with the p_count line and no overflow line. At 55 values that
+// do not fit are still the block's overflow.
+TEST(DcParse41, UserValuesAboveCapacityAreSteppedOverOnlyWhenAllAreInTheReply) {
+    enum class Outcome { BlockEnd, Len, Refused };
+    const struct {
+        uint8_t p;
+        int missing;   // bytes of the user values cut off the block
+        int trailing;  // bytes of a next block after it
+        Outcome outcome;
+    } cases[] = {
+        {56, 0, 10, Outcome::BlockEnd}, {56, 0, 0, Outcome::BlockEnd},
+        {255, 0, 3, Outcome::BlockEnd}, {56, 1, 0, Outcome::Len},
+        {56, 4 * 56, 0, Outcome::Len},  {255, 4, 0, Outcome::Len},
+        {55, 1, 0, Outcome::Refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << int(c.p) << " -" << c.missing << " +" << c.trailing);
+        BoundDc b;
+        Prefill(*b.dc, 0x5A);
+        Bytes reply = DcAnalogBlock(1, 1, c.p);
+        const int end = static_cast<int>(reply.size());
+        PutN(reply, 0xEE, static_cast<size_t>(c.trailing));
+        const int len = end - c.missing + c.trailing;
+        ::testing::internal::CaptureStdout();  // the parser's head line
+        const int got = b.Feed41(reply, len);
+        ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(c.p, b.dc->tele.p_count);
+        if (c.outcome == Outcome::Refused) {
+            EXPECT_EQ(-1, got);
+            ASSERT_EQ(1u, b.controller->logs.size());
+            EXPECT_EQ("PMBusPowerAC:ProcotolError 21 read 42_41 read overflow " +
+                          std::to_string(end) + " - " + std::to_string(len),
+                      b.LastLog());
+            continue;
+        }
+        EXPECT_EQ(c.outcome == Outcome::BlockEnd ? end : len, got);
+        EXPECT_EQ(0x5A5A5A5Au, BitsOf(b.dc->tele.p_values[0]));
+        EXPECT_EQ(0x5A5A5A5Au, BitsOf(b.dc->tele.p_values[54]));
+        ASSERT_EQ(1u, b.controller->logs.size());
+        EXPECT_EQ((std::vector<std::string>{"21", std::to_string(c.p), "55"}),
+                  b.controller->logs[0].args);
+    }
 }
 
 TEST(DcParse41, DeclaredLengthOneBeyondLenIsRefusedWithTheOverflowLine) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 
 #include "image_decoder.h"
 #include "record_fields.h"
@@ -76,4 +77,29 @@ TEST(ImageDecoder, LengthsThatDoNotFitAreRefused) {
     EXPECT_FALSE(decode::DecodeImage(5175, image.data(), 10, out, error));
     EXPECT_FALSE(decode::DecodeImage(9999, image.data(), image.size(), out, error));
     EXPECT_EQ(0, decode::InferType(10));
+}
+
+// The printed image: the default scenario's values as people write them, a
+// value that is not a number as null, as it always printed.
+TEST(ImageDecoder, PrintsEachValueAsItsShortestDecimal) {
+    tele_c_trm27k_ac tele{};
+    tele.ia = 12.5f;
+    tele.ib = 13.1f;
+    tele.ic = std::numeric_limits<float>::quiet_NaN();
+    tele.channel_count = 1;
+    std::vector<uint8_t> image = Bytes(tele);
+    tele_c_trm27k_ac_channel ch{};
+    ch.a = 230.1f + 0.3f;  // the second channel's phase A, summed in float
+    ch.b = 229.6f;
+    ch.f = 50.0f;
+    const auto channel = Bytes(ch);
+    image.insert(image.end(), channel.begin(), channel.end());
+    Json::Value out;
+    std::string error;
+    ASSERT_TRUE(decode::DecodeImage(5175, image.data(), image.size(), out, error)) << error;
+    const std::string text = decode::JsonText(out);
+    for (const char* printed : {"\"ia\" : 12.5,", "\"ib\" : 13.1,", "\"ic\" : null,",
+                                "\"a\" : 230.40001,", "\"b\" : 229.6,", "\"f\" : 50.0,"}) {
+        EXPECT_NE(std::string::npos, text.find(printed)) << printed << " in " << text;
+    }
 }

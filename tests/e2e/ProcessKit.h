@@ -1,9 +1,11 @@
 #pragma once
 // Runs the monitor and the simulator as processes for end-to-end tests,
-// started and stopped by process id, and reads the monitor's event file.
+// started and stopped by process id, and reads the monitor's event file and
+// history database.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +30,11 @@ namespace testing_support {
 class Process {
 public:
     // Starts `args`; with `capture`, the first line of its standard output is
-    // read into FirstLine() (the simulator prints its pseudo-terminal there).
-    // Standard error goes to `errorFile`, or nowhere.
+    // read into FirstLine() (the simulator prints its pseudo-terminal there);
+    // without, standard output goes to `outputFile`. Standard error goes to
+    // `errorFile`. Both go nowhere by default.
     Process(const std::vector<std::string>& programArgs, bool capture = false,
-            const std::string& errorFile = "/dev/null") {
+            const std::string& errorFile = "/dev/null", const std::string& outputFile = "/dev/null") {
         const std::vector<std::string> args = EmulatedArgs(programArgs);
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -42,7 +46,8 @@ public:
             posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
             posix_spawn_file_actions_addclose(&actions, out[0]);
         } else {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         }
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -122,6 +127,59 @@ inline std::vector<Json::Value> EventsOf(const std::vector<Json::Value>& all, co
 
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(path) << text;
+}
+
+// Waits up to `seconds` until `done` holds; whether it did.
+inline bool WaitUntil(double seconds, const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// Runs `args` to the end with its standard output in `text`; its exit status.
+inline int RunCapturing(const std::vector<std::string>& programArgs, std::string& text) {
+    const std::vector<std::string> args = EmulatedArgs(programArgs);
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/trm27k-out-XXXXXX";
+    const int out = ::mkstemp(path.data());
+    if (out < 0) return -1;
+    ::unlink(path.c_str());
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    int status = -1;
+    if (started) ::waitpid(pid, &status, 0);
+    text.clear();
+    char buffer[4096];
+    ssize_t n;
+    ::lseek(out, 0, SEEK_SET);
+    while ((n = ::read(out, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    ::close(out);
+    return started && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs SQL on a database from the test itself; the statements' first
+// column of the last row, as text.
+inline std::string Sql(const std::string& db, const std::string& sql) {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    std::string out;
+    sqlite3_exec(h, sql.c_str(), [](void* o, int n, char** values, char**) {
+        *static_cast<std::string*>(o) = n > 0 && values[0] != nullptr ? values[0] : "";
+        return 0;
+    }, &out, nullptr);
+    sqlite3_close(h);
+    return out;
 }
 
 }  // namespace testing_support

@@ -22,15 +22,6 @@ constexpr const char* kAlarmScenario = R"({"ac": {"0": {"channels": {"0": {"c_al
 
 size_t Cycles(const std::string& events) { return EventsOf(ReadEvents(events), "cycle").size(); }
 
-bool WaitUntil(double seconds, const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 size_t AlarmEvents(const std::string& events, const char* state) {
     size_t n = 0;
     for (const auto& a : EventsOf(ReadEvents(events), "alarm")) n += a["state"].asString() == state;

@@ -1,10 +1,6 @@
 // `trm27k-monitor --scan` against the simulator on its pseudo-terminal: the
 // model of the address that answers, a bounded wait at the one that does not.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -17,34 +13,7 @@
 namespace {
 
 using testing_support::Process;
-
-// Runs `args` to the end with its standard output in `text`; its exit status.
-int RunCapturing(const std::vector<std::string>& programArgs, std::string& text) {
-    const std::vector<std::string> args = testing_support::EmulatedArgs(programArgs);
-    char path[] = "/tmp/trm27k-scan-XXXXXX";
-    const int out = ::mkstemp(path);
-    if (out < 0) return -1;
-    ::unlink(path);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    int status = -1;
-    if (started) ::waitpid(pid, &status, 0);
-    text.clear();
-    char buffer[512];
-    ssize_t n;
-    ::lseek(out, 0, SEEK_SET);
-    while ((n = ::read(out, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    ::close(out);
-    return started && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testing_support::RunCapturing;
 
 TEST(MonitorScan, FindsTheSimulatorOnItsPseudoTerminal) {
     Process sim({TRM27K_SIM_PATH, "--pty"}, true);

@@ -13,6 +13,7 @@
 #include <crypt.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "JsonText.h"
@@ -39,9 +40,13 @@ rule_value Rule(const char* detail, bool active) {
 }
 
 // A site with one AC screen of two channels (phase B current and the second
-// channel's frequency not provided), one DC screen and two alarm rules.
+// channel's frequency not provided; the first channel's phase A at the default
+// scenario's 230.1 V), one DC screen and two alarm rules.
 void Feed(site::SiteModel& model) {
     auto ac = AcImage(11, 2, 230.5f, 5.0f);
+    const float scenarioVolts = 230.1f;
+    std::memcpy(ac.data() + sizeof(tele_c_trm27k_ac) + offsetof(tele_c_trm27k_ac_channel, a),
+                &scenarioVolts, 4);
     Put(ac, offsetof(tele_c_trm27k_ac, ib), kFillTenth);
     Put(ac, sizeof(tele_c_trm27k_ac) + sizeof(tele_c_trm27k_ac_channel) + offsetof(tele_c_trm27k_ac_channel, f),
         kMarker);
@@ -138,6 +143,11 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
     EXPECT_EQ(1u, s["seq"].asUInt64());
     EXPECT_EQ(2u, s["children"].size());
     EXPECT_FLOAT_EQ(230.5f, s["children"][0]["values"]["channels"][1]["a"].asFloat());
+    // Numbers as people write them: the float as its shortest decimal, a
+    // duration without a double's last-digit noise.
+    for (const char* text : {"\"channels\":[{\"a\":230.1,", "\"cycle_seconds\":3.2,"}) {
+        EXPECT_TRUE(Has(state->body, text)) << text << " in " << state->body;
+    }
     EXPECT_FALSE(s["children"][0]["values"].isMember("ib"));
     const Json::Value alarms = ParseJson(client.Get("/api/alarms")->body);
     ASSERT_EQ(1u, alarms["active"].size());

@@ -7,8 +7,6 @@
 
 #include "JsonText.h"
 #include "ScratchDir.h"
-#include "history_recorder.h"
-#include "history_store.h"
 #include "poll_loop.h"
 
 using namespace testing_support;
@@ -18,29 +16,28 @@ using std::chrono::minutes;
 using std::chrono::seconds;
 
 namespace {
+// The events the model is told, as its listeners hear them.
+struct Heard : site::SiteListener {
+    std::vector<std::pair<std::string, Json::Value>> events;
+    void OnEvent(const char* kind, const Json::Value& fields) override { events.emplace_back(kind, fields); }
+};
+
 struct WatchRig {
-    ScratchDir scratch{"watch"};
-    monitor::EventLog events;
-    history::HistoryStore store;
-    monitor::HistoryRecorder recorder{store, events, monitor::RecorderSettings{}};
     site::SiteModel model{"watch"};
-    monitor::MonitorController controller{events, recorder, model, true, true};
+    Heard heard;
+    monitor::MonitorController controller{model, true};
     monitor::PollStats stats;
-    PollWatch watch{events, controller, stats, 7, seconds(2)};
+    PollWatch watch{controller, stats, 7, seconds(2)};
     PollWatch::Clock::time_point t0 = PollWatch::Clock::now();
 
     WatchRig() {
-        std::string error;
-        EXPECT_TRUE(events.Open(scratch.Path() + "/events.jsonl", error)) << error;
-        EXPECT_TRUE(store.Open(":memory:", error)) << error;
+        model.AddListener(&heard);
         watch.OnLinkUp(t0);
     }
     std::vector<Json::Value> Events(const std::string& kind) {
         std::vector<Json::Value> out;
-        std::ifstream in(scratch.Path() + "/events.jsonl");
-        for (std::string line; std::getline(in, line);) {
-            Json::Value v = ParseJson(line);
-            if (v["event"].asString() == kind) out.push_back(v);
+        for (const auto& [k, v] : heard.events) {
+            if (k == kind) out.push_back(v);
         }
         return out;
     }

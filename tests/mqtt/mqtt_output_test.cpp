@@ -155,7 +155,7 @@ TEST(MqttOutput, StoresAndForwardsThroughABrokerOutageAndARestart) {
     model.AddListener(&output);
     ASSERT_TRUE(output.Start(db, error)) << error;
     model.StartSequenceAt(output.LastSeq());
-    model.RestoreRules({{HighVoltage(true), "2026-12-09T10:00:10"}});  // as the history tells it
+    model.RestoreRules({{HighVoltage(true), "2026-12-09T10:00:10", "trm27k-ac"}});  // as the history tells it
     model.SetLink(true);
     for (int k = 17; k <= 31; ++k) {
         Cycle(model, k);
@@ -208,8 +208,9 @@ std::vector<long> OutboxStates(const std::string& db) {
 }  // namespace
 
 // Staged in the history's transaction: the outbox holds a cycle's messages
-// only once the history committed; a transaction rolled back brings its
-// messages to the next one, none lost and none doubled.
+// only once the history committed that cycle; a transaction rolled back
+// brings its messages to the next one, none lost and none doubled; a cycle
+// the history has not reached yet waits for its transaction.
 TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
     const ScratchDir scratch("mqtt-history");
     const std::string db = scratch.Path() + "/history.db";
@@ -222,29 +223,37 @@ TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
     mqtt::MqttOutput out(model, settings, "test");
     out.StageWithHistory();
     bool diskFull = false;
-    store.AddCommitHook([&out](sqlite3* c, std::string& e) { return out.StageWithin(c, e); },
+    store.AddCommitHook([&out](sqlite3* c, uint64_t seq, std::string& e) { return out.StageWithin(c, seq, e); },
                         [&out](bool committed) { out.AfterCommit(committed); });
-    store.AddCommitHook([&diskFull](sqlite3*, std::string& e) {
+    store.AddCommitHook([&diskFull](sqlite3*, uint64_t, std::string& e) {
         if (diskFull) e = "database or disk is full";
         return !diskFull;
     });
     ASSERT_TRUE(out.Start(db, error)) << error;
     model.AddListener(&out);
 
+    const auto upTo = [](uint64_t seq) {
+        history::Batch b;
+        b.seq = seq;
+        return b;
+    };
     Cycle(model, 1);
-    ASSERT_TRUE(store.Write({}, error)) << error;
+    ASSERT_TRUE(store.Write(upTo(1), error)) << error;
     EXPECT_EQ((std::vector<long>{1}), OutboxStates(db));
     Cycle(model, 2);
     diskFull = true;
-    EXPECT_FALSE(store.Write({}, error));
+    EXPECT_FALSE(store.Write(upTo(2), error));
     EXPECT_EQ((std::vector<long>{1}), OutboxStates(db)) << "nothing of a rolled-back cycle";
     diskFull = false;
     Cycle(model, 3);
-    ASSERT_TRUE(store.Write({}, error)) << error;
-    EXPECT_EQ((std::vector<long>{1, 2, 3}), OutboxStates(db));
+    Cycle(model, 4);
+    ASSERT_TRUE(store.Write(upTo(3), error)) << error;
+    EXPECT_EQ((std::vector<long>{1, 2, 3}), OutboxStates(db)) << "cycle 4 waits for its own transaction";
+    ASSERT_TRUE(store.Write(upTo(4), error)) << error;
+    EXPECT_EQ((std::vector<long>{1, 2, 3, 4}), OutboxStates(db));
     out.Stop();
     mqtt::MqttOutput restarted(model, settings, "test");
     ASSERT_TRUE(restarted.Start(db, error)) << error;
-    EXPECT_EQ(3u, restarted.LastSeq()) << "a restart continues after the committed cycles";
+    EXPECT_EQ(4u, restarted.LastSeq()) << "a restart continues after the committed cycles";
     restarted.Stop();
 }

@@ -50,6 +50,8 @@ TEST_F(Analog, AModuleCountRepeatedThreeTimesIsAdopted) {
     EXPECT_EQ("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError 7 read 41_41 "
               "channel_count is 3 in 3 blocks, 4 replaced",
               LastLog());
+    // The number of blocks is text: the host's log takes three arguments at most.
+    EXPECT_EQ((std::vector<std::string>{"7", "3", "4"}), controller->logs[0].args);
     // The rest of the cycle follows the new count.
     EXPECT_EQ(2 + 3 * 20, Parse(&TRM27KRC::parse41_43, StatusReply(3)));
     EXPECT_EQ(0, Parse(&TRM27KRC::parse41_44, AlarmReply(4)));

@@ -23,6 +23,7 @@ rule_value Rule(const char* key, const char* detail, bool active, unsigned int d
 }
 
 struct Recorder : site::SiteListener {
+    std::vector<std::string> events;
     std::vector<uint64_t> cycles;
     std::vector<site::AlarmEvent> alarms;
     int availability = 0;
@@ -31,7 +32,14 @@ struct Recorder : site::SiteListener {
         alarms.insert(alarms.end(), e.begin(), e.end());
     }
     void OnAvailability(const site::SnapshotPtr&) override { ++availability; }
+    void OnEvent(const char* kind, const Json::Value&) override { events.push_back(kind); }
 };
+
+Json::Value Fields(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+    Json::Value v(Json::objectValue);
+    for (const auto& [name, value] : pairs) v[name] = value;
+    return v;
+}
 }  // namespace
 
 TEST(RecordValues, NotProvidedValuesAreLeftOutWithUnitsBeside) {
@@ -117,10 +125,67 @@ TEST(SiteModel, AlarmsCarryTheirRaisedTimeAndListenersSeeEveryChange) {
     model.SetStalled(true);
     EXPECT_EQ(2, rec.availability);
     EXPECT_FALSE(model.Current()->Available());
-    model.Add(site::SiteModel::Count::Timeout);
+    model.Report("timeout", Json::Value(Json::objectValue));
     model.OnCycleEnd(70, "t");
     const auto& h = model.Current()->cycleSeconds;
     EXPECT_EQ(1u, model.Current()->counters.timeouts);
     EXPECT_EQ(2u, h.count);
     EXPECT_EQ(1u, h.counts[5]);  // 1.5 s in the bucket up to 2.5 s; 70 s only in +Inf
+}
+
+// Every counter moves exactly when its event is reported, and only then.
+TEST(SiteModel, EachCounterMovesWithItsEventOnly) {
+    using C = site::Counters;
+    struct Row {
+        const char* kind;
+        Json::Value fields;
+        uint64_t C::*counter;  // nullptr: no counter moves
+    };
+    const Row rows[] = {
+        {"command", Fields({{"info", "FF"}}), &C::exchanges},
+        {"timeout", Fields({{"step", "3"}}), &C::timeouts},
+        {"frame_error", Fields({{"reason", "no complete frame"}}), &C::frameErrors},
+        {"frame_error", Fields({{"reason", "checksum"}}), &C::frameErrors},
+        {"storage", Fields({{"target", "history"}, {"state", "failed"}}), &C::storageFailures},
+        {"storage", Fields({{"target", "events"}, {"state", "failed"}}), &C::storageFailures},
+        {"storage", Fields({{"target", "outbox"}, {"state", "failed"}}), &C::storageFailures},
+        {"storage", Fields({{"target", "history"}, {"state", "resumed"}}), nullptr},
+        {"history", Fields({{"saved", "t"}}), nullptr},
+        {"log", Fields({{"text", "x"}}), nullptr},
+    };
+    const uint64_t C::*all[] = {&C::cycles, &C::exchanges, &C::timeouts, &C::frameErrors,
+                                &C::reconnects, &C::storageFailures};
+    for (const Row& row : rows) {
+        site::SiteModel model("north");
+        Recorder rec;
+        model.AddListener(&rec);
+        model.Report(row.kind, row.fields);
+        model.OnCycleEnd(0.1, "t");  // publishes the counters
+        const C& c = model.Current()->counters;
+        for (const auto member : all) {
+            const uint64_t expected = member == row.counter || member == &C::cycles ? 1 : 0;
+            EXPECT_EQ(expected, c.*member) << row.kind << " " << row.fields.toStyledString();
+        }
+        EXPECT_EQ((std::vector<std::string>{row.kind, "cycle"}), rec.events);
+    }
+    // A reopened port names its device and counts as a reconnect; a device
+    // that answers again after a silence does not.
+    site::SiteModel model("north");
+    model.SetLink(false, Fields({{"state", "down"}, {"reason", "hang-up"}}));
+    model.SetLink(true, Fields({{"state", "up"}, {"device", "/dev/ttyUSB1"}}));
+    model.SetLink(false, Fields({{"state", "silent"}}));
+    model.SetLink(true, Fields({{"state", "up"}, {"reason", "the device answers again"}}));
+    model.OnCycleEnd(0.1, "t");
+    EXPECT_EQ(1u, model.Current()->counters.reconnects);
+}
+
+TEST(SiteModel, TheDeviceModelIsDecidedOnceFromTheModelCheck) {
+    site::SiteModel model("north");
+    EXPECT_EQ("", model.Current()->model) << "unknown before the first cycle";
+    model.OnCycleEnd(0.1, "t");
+    EXPECT_EQ("TRM27K", model.Current()->model) << "a cycle without a mismatch report";
+    rule_value check = Rule("device_model", "本驱动类型:trm27k 检测型号:XYZ-9 \0\0", true, 1);
+    check.detail = std::string("本驱动类型:trm27k 检测型号:XYZ-9 ") + std::string(2, '\0');
+    model.OnRules({check}, "t", "trm27k");
+    EXPECT_EQ("XYZ-9", model.Current()->model);
 }

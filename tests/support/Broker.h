@@ -119,6 +119,12 @@ public:
             if (rc != 0) return;
             for (const auto& f : static_cast<Subscriber*>(self)->filters_) mosquitto_subscribe(m, nullptr, f.c_str(), 1);
         });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            auto* s = static_cast<Subscriber*>(self);
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            ++s->granted_;
+            s->changed_.notify_all();
+        });
         mosquitto_message_callback_set(client_, [](mosquitto*, void* self, const mosquitto_message* m) {
             auto* s = static_cast<Subscriber*>(self);
             std::lock_guard<std::mutex> lock(s->mutex_);
@@ -138,6 +144,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return messages_;
     }
+    // Waits up to `seconds` until the broker granted every filter: from then
+    // on nothing published is missed, not only the retained messages.
+    bool WaitSubscribed(double seconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                                 [&] { return granted_ >= filters_.size(); });
+    }
     // Waits up to `seconds` until `done` holds for the messages so far.
     bool WaitFor(double seconds, const std::function<bool(const std::vector<Received>&)>& done) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -150,6 +163,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Received> messages_;
+    size_t granted_ = 0;  // subscriptions the broker acknowledged
 };
 
 inline size_t CountTopic(const std::vector<Received>& all, const std::string& topic) {

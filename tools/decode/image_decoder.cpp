@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "float_json.h"
 #include "record_fields.h"
 
 namespace decode {
@@ -25,14 +26,14 @@ Json::Value Fields(const Field (&table)[N], const uint8_t* base) {
             case Kind::F32: {
                 float v;
                 std::memcpy(&v, at, 4);
-                out[f.name] = v;
+                out[f.name] = FloatJson(v);
                 break;
             }
             case Kind::F32Array:
                 for (size_t k = 0; k < f.count; ++k) {
                     float v;
                     std::memcpy(&v, at + 4 * k, 4);
-                    out[f.name].append(v);
+                    out[f.name].append(FloatJson(v));
                 }
                 break;
             case Kind::Bytes:
@@ -99,6 +100,14 @@ bool DecodeImage(int type, const uint8_t* data, size_t length, Json::Value& out,
             error = "unknown record type " + std::to_string(type);
             return false;
     }
+}
+
+std::string JsonText(const Json::Value& v) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "  ";
+    builder["emitUTF8"] = true;
+    SetJsonDigits(builder);
+    return Json::writeString(builder, v);
 }
 
 }  // namespace decode

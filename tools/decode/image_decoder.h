@@ -15,5 +15,7 @@ int InferType(size_t length);
 // False with a reason when the length does not fit the record type.
 bool DecodeImage(int type, const uint8_t* data, size_t length, Json::Value& out,
                  std::string& error);
+// A decoded image as indented JSON text, each value as its shortest decimal.
+std::string JsonText(const Json::Value& v);
 
 }  // namespace decode

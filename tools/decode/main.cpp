@@ -65,15 +65,7 @@ cli::Outcome ParseArgs(int argc, char** argv, Args& a) {
     return parsed;
 }
 
-std::string JsonText(const Json::Value& v) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "  ";
-    builder["precision"] = 7;  // the values are 32-bit floats
-    builder["emitUTF8"] = true;
-    return Json::writeString(builder, v);
-}
-
-void Print(const Json::Value& v) { std::cout << JsonText(v) << "\n"; }
+void Print(const Json::Value& v) { std::cout << decode::JsonText(v) << "\n"; }
 
 int DecodeOne(int type, const std::vector<uint8_t>& image, Json::Value& out) {
     if (type == 0) type = decode::InferType(image.size());
@@ -111,7 +103,7 @@ int DecodeHistory(const Args& a) {
         bool decoded = false;
         const Json::Value v = RowJson(row, decoded);
         if (!decoded) return;
-        std::cout << (first ? "\n" : ",\n") << JsonText(v);
+        std::cout << (first ? "\n" : ",\n") << decode::JsonText(v);
         first = false;
     };
     const bool read = a.all ? store.ForEachImage(print, error)

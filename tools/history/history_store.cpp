@@ -333,7 +333,7 @@ bool HistoryStore::Write(const Batch& batch, std::string& error) {
     }
     if (!Exec("BEGIN IMMEDIATE", error)) return false;
     bool ok = WriteBatch(batch, error);
-    for (const CommitHook& hook : hooks_) ok = ok && hook(db_, error);
+    for (const CommitHook& hook : hooks_) ok = ok && hook(db_, batch.seq, error);
     const bool committed = ok && Exec("COMMIT", error);
     if (!committed) {
         std::string ignored;

@@ -62,6 +62,7 @@ struct Batch {
     std::vector<ActiveAlarm> active;
     std::vector<SeenRow> seen;
     std::string pruneBefore;  // rows older than this go, a few hundred per write; empty: none
+    uint64_t seq = 0;         // the newest cycle the batch holds (for the commit hooks)
 };
 
 // Record type of a device type's data image ("trm27k-ac" 5175, -dc 5176, -rc 5177).
@@ -80,17 +81,19 @@ public:
     // Opens an existing database for reading only: nothing is created or
     // changed, and a read-only file or folder is fine.
     bool OpenReadOnly(const std::string& path, std::string& error);
+    bool IsOpen() const { return db_ != nullptr; }
 
     // Writes `batch` in one transaction; false with SQLite's reason, and
     // nothing of the batch written.
     bool Write(const Batch& batch, std::string& error);
 
     // Statements of another output that must commit with the history (an
-    // outbox): `hook` runs inside every Write's transaction after the batch;
-    // false with a reason rolls the whole transaction back. `after` is told
+    // outbox): `hook` runs inside every Write's transaction after the batch,
+    // with the batch's newest cycle; false with a reason rolls the whole
+    // transaction back. `after` is told
     // once the transaction ended, whether it was committed. Add hooks after
     // Open and before the first Write; create the hook's tables with Exec.
-    using CommitHook = std::function<bool(sqlite3* db, std::string& error)>;
+    using CommitHook = std::function<bool(sqlite3* db, uint64_t seq, std::string& error)>;
     using AfterCommit = std::function<void(bool committed)>;
     void AddCommitHook(CommitHook hook, AfterCommit after = {});
     bool Exec(const char* sql, std::string& error);

@@ -10,8 +10,6 @@
 namespace http {
 
 namespace {
-constexpr const char* kAcceptedModel = "TRM27K";
-
 Json::Value RuleJson(const site::RuleState& r) {
     Json::Value v = site::RuleJson(r.rule);
     v["raised"] = r.raisedTime;
@@ -97,28 +95,12 @@ Json::Value AgeSeconds(int64_t epochMs) {
     return Json::Value(static_cast<double>(std::max<int64_t>(0, now - epochMs)) / 1000.0);
 }
 
-// The device model. The driver accepts one model and reports any other
-// through its model check, whose detail ends in the text the device sent
-// ("...检测型号:TEXT"); without that report after a completed cycle the device
-// answered the accepted model. Empty before the first cycle.
-std::string DeviceModel(const site::Snapshot& s) {
-    static const std::string kMarker = "检测型号:";
-    for (const site::RuleState& r : s.rules) {
-        if (r.rule.key != "device_model") continue;
-        const size_t at = r.rule.detail.find(kMarker);
-        if (at == std::string::npos) continue;
-        std::string model = r.rule.detail.substr(at + kMarker.size());
-        const size_t end = model.find_last_not_of(std::string("\0 ", 2));
-        return end == std::string::npos ? "" : model.substr(0, end + 1);
-    }
-    return s.counters.cycles > 0 ? kAcceptedModel : "";
-}
 }  // namespace
 
 Json::Value StateJson(const site::Snapshot& s) {
     Json::Value v(Json::objectValue);
     v["site"] = s.site;
-    v["model"] = DeviceModel(s);
+    v["model"] = s.model;
     v["seq"] = static_cast<Json::UInt64>(s.seq);
     v["time"] = s.cycleTime;
     v["cycle_seconds"] = s.lastCycleSeconds;

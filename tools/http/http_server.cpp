@@ -5,6 +5,7 @@
 #include <array>
 
 #include "api.h"
+#include "float_json.h"
 #include "metrics.h"
 #include "web_assets.h"
 
@@ -14,6 +15,7 @@ namespace {
 void SendJson(httplib::Response& res, int status, const Json::Value& body) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
+    site::SetJsonDigits(builder);
     res.status = status;
     res.set_content(Json::writeString(builder, body) + "\n", "application/json");
 }

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     // SIGHUP reopens the event file (after an external logrotate moved it).
     struct sigaction hangup {};
-    hangup.sa_handler = [](int) { monitor::EventLog::RequestReopen(); };
+    hangup.sa_handler = [](int) { events::EventLog::RequestReopen(); };
     sigaction(SIGHUP, &hangup, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     // A write past the file size limit fails like one on a full disk, and is

@@ -4,17 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include "PMBusProtocol.h"
+#include "local_time.h"
+#include "float_json.h"
 #include "poll_loop.h"
 #include "restore.h"
 #include "serial_port.h"
-#include "service_status.h"
-#include "summary.h"
 
 namespace monitor {
 
@@ -33,10 +34,11 @@ int MonitorApp::Fail(int status, const std::string& reason) {
 
 // The summary keeps the original standard output; the plug-in's own output
 // lines go to standard error or a file, so they never garble it.
-bool MonitorApp::SetUpOutput() {
+bool MonitorApp::SetUpSummary() {
     const int original = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (original < 0) return false;
-    summary_ = std::make_unique<SummaryWriter>(original);
+    summary_ = std::make_unique<summary::SummaryOutput>(std::make_unique<summary::SummaryWriter>(original),
+                                                        !options_.quiet);
     std::fflush(stdout);
     int target = STDERR_FILENO;
     // "--log-level off" silences the plug-in's own lines too, unless they
@@ -61,8 +63,52 @@ void MonitorApp::SetUpLogging() {
         controller_->NoteLogLine(line.text);
         Json::Value v(Json::objectValue);
         v["text"] = line.text;
-        events_.Write("log", std::move(v));
+        model_->Report("log", std::move(v));
     });
+}
+
+// A failing event file is counted where every counter is, once per run of
+// failures; the file tells how many lines were lost when it writes again.
+int MonitorApp::OpenEvents() {
+    events::EventFileSettings s;
+    s.maxBytes = static_cast<uint64_t>(options_.eventsMaxMb) << 20;
+    s.keep = static_cast<int>(options_.eventsKeep);
+    s.omit = options_.eventsOmit;
+    std::string error;
+    if (!events_.Open(options_.events, error, s)) return Fail(2, error);
+    if (!events_.IsOpen()) return 0;
+    events_.OnFailure([this](const std::string& reason) {
+        Json::Value v(Json::objectValue);
+        v["target"] = "events";
+        v["state"] = "failed";
+        v["reason"] = reason;
+        model_->Report("storage", std::move(v));
+    });
+    model_->AddListener(&events_);
+    return 0;
+}
+
+bool MonitorApp::HasHistoryFile() const {
+    return !options_.history.empty() && options_.history != ":memory:";
+}
+
+// Without a history file there is no history: the model holds the newest
+// values and the alarm state, and nothing grows. With --cycles 0 the history
+// is only read: a missing file is no history, and nothing is created.
+int MonitorApp::OpenHistory() {
+    if (!HasHistoryFile()) return 0;
+    std::string error;
+    const bool readOnly = options_.cycles == 0;
+    if (readOnly && ::access(options_.history.c_str(), F_OK) != 0) return 0;
+    if (readOnly ? store_.OpenReadOnly(options_.history, error) : store_.Open(options_.history, error)) {
+        return 0;
+    }
+    Json::Value v(Json::objectValue);
+    v["target"] = "history";
+    v["state"] = "refused";
+    v["reason"] = error;
+    model_->Report("storage", std::move(v));
+    return Fail(2, error);
 }
 
 int MonitorApp::CreateDevice() {
@@ -81,6 +127,26 @@ int MonitorApp::CreateDevice() {
     return 0;
 }
 
+// The alarms that were active when the last run stopped, so that their clear
+// is reported after a restart.
+void MonitorApp::RestoreAlarms() {
+    std::vector<site::RuleState> active;
+    for (const history::ActiveAlarm& row : store_.ActiveAlarms()) {
+        site::RuleState r;
+        r.rule.level = static_cast<uint8_t>(row.level);
+        r.rule.key = row.key;
+        r.rule.code = row.code;
+        r.rule.name = row.name;
+        r.rule.detail = row.detail;
+        r.rule.data_id = row.dataId;
+        r.rule.active = 1;
+        r.raisedTime = row.time;
+        r.device = row.device;
+        active.push_back(std::move(r));
+    }
+    model_->RestoreRules(active);
+}
+
 namespace {
 mqtt::MqttSettings MqttSettingsOf(const Options& o) {
     mqtt::MqttSettings s;
@@ -97,74 +163,73 @@ mqtt::MqttSettings MqttSettingsOf(const Options& o) {
     s.outboxMaxMb = static_cast<double>(o.outboxMaxMb);
     return s;
 }
+
+history::RecorderSettings RecorderSettingsOf(const Options& o) {
+    history::RecorderSettings s;
+    s.changesOnly = o.historyRows == "changes";
+    s.commitCycles = static_cast<int>(o.historyCommit);
+    s.retainDays = static_cast<int>(o.retainDays);
+    if (const char* delay = std::getenv("TRM27K_TEST_COMMIT_DELAY_MS")) {
+        s.commitDelay = std::chrono::milliseconds(std::atol(delay));
+    }
+    return s;
+}
 }  // namespace
 
-// The change thresholds of the children, for report by exception.
-void MonitorApp::SetChangeThresholds(const Json::Value& config) {
-    const std::pair<const char*, int> lists[] = {{"acSetting", 5175}, {"dcSetting", 5176}};
-    for (const auto& [name, type] : lists) {
-        const Json::Value& list = config[name];
-        if (!list.isArray()) continue;
-        for (const Json::Value& entry : list) {
-            if (entry.isObject() && entry["data_id"].isUInt()) {
-                model_->SetThresholds(entry["data_id"].asUInt(), type, site::ThresholdsOf(type, entry));
-            }
-        }
+// With a history file the MQTT outbox lives in it and commits with it,
+// cycle by cycle; without one it is kept in memory.
+int MonitorApp::StartMqtt() {
+    mqtt_ = std::make_unique<mqtt::MqttOutput>(*model_, MqttSettingsOf(options_), cli::Version());
+    if (recorder_) {
+        mqtt::MqttOutput* out = mqtt_.get();
+        mqtt_->StageWithHistory();
+        store_.AddCommitHook([out](sqlite3* db, uint64_t seq, std::string& e) { return out->StageWithin(db, seq, e); },
+                             [out](bool committed) { out->AfterCommit(committed); });
     }
-}
-
-// The alarms that were active when the last run stopped, so that their clear
-// is reported after a restart.
-void MonitorApp::RestoreAlarms() {
-    std::vector<site::RuleState> active;
-    for (const history::ActiveAlarm& row : store_.ActiveAlarms()) {
-        site::RuleState r;
-        r.rule.level = static_cast<uint8_t>(row.level);
-        r.rule.key = row.key;
-        r.rule.code = row.code;
-        r.rule.name = row.name;
-        r.rule.detail = row.detail;
-        r.rule.data_id = row.dataId;
-        r.rule.active = 1;
-        r.raisedTime = row.time;
-        active.push_back(std::move(r));
-    }
-    model_->RestoreRules(active);
-}
-
-// MQTT and HTTP read the model; neither can hold up the poll.
-int MonitorApp::StartOutputs() {
     std::string error;
-    if (!options_.mqtt.empty()) {
-        const mqtt::MqttSettings settings = MqttSettingsOf(options_);
-        mqtt_ = std::make_unique<mqtt::MqttOutput>(*model_, settings, cli::Version());
-        if (!options_.history.empty()) {
-            // A history file: the outbox commits with it, cycle by cycle.
-            mqtt::MqttOutput* out = mqtt_.get();
-            mqtt_->StageWithHistory();
-            store_.AddCommitHook([out](sqlite3* db, std::string& e) { return out->StageWithin(db, e); },
-                                 [out](bool committed) { out->AfterCommit(committed); });
-        }
-        if (!mqtt_->Start(options_.history, error)) return Fail(2, error);
-        model_->StartSequenceAt(mqtt_->LastSeq());
-        model_->AddListener(mqtt_.get());
-    }
-    if (!options_.http.empty()) {
-        http::HttpSettings settings;
-        if (!http::ParseListen(options_.http, settings)) return Fail(2, "bad --http address: " + options_.http);
-        settings.version = cli::Version();
-        settings.historyPath = options_.history;
-        settings.authUser = options_.httpUser;
-        settings.authHash = options_.httpPasswordHash;
-        http_ = std::make_unique<http::HttpServer>(*model_, settings);
-        if (!http_->Start(error)) return Fail(2, error);
-    }
+    if (!mqtt_->Start(recorder_ ? options_.history : "", error)) return Fail(2, error);
+    model_->StartSequenceAt(mqtt_->LastSeq());
+    model_->AddListener(mqtt_.get());
     return 0;
 }
 
+int MonitorApp::StartHttp() {
+    http::HttpSettings settings;
+    if (!http::ParseListen(options_.http, settings)) return Fail(2, "bad --http address: " + options_.http);
+    settings.version = cli::Version();
+    settings.historyPath = HasHistoryFile() ? options_.history : "";
+    settings.authUser = options_.httpUser;
+    settings.authHash = options_.httpPasswordHash;
+    http_ = std::make_unique<http::HttpServer>(*model_, settings);
+    std::string error;
+    if (!http_->Start(error)) return Fail(1, error);
+    return 0;
+}
+
+// Every output is a listener of the model; none can hold up the poll.
+int MonitorApp::StartOutputs() {
+    if (store_.IsOpen()) {
+        recorder_ = std::make_unique<history::HistoryRecorder>(store_, *model_, RecorderSettingsOf(options_));
+        model_->AddListener(recorder_.get());
+    }
+    if (!options_.mqtt.empty()) {
+        if (const int status = StartMqtt()) return status;
+    }
+    if (recorder_) recorder_->Start();  // after the outbox joined its transaction
+    if (!options_.http.empty()) {
+        if (const int status = StartHttp()) return status;
+    }
+    serviceStatus_ = std::make_unique<service::ServiceStatusOutput>(notifier_);
+    model_->AddListener(serviceStatus_.get());
+    return 0;
+}
+
+// The history writes its last rows (and the outbox's) before MQTT stops.
 void MonitorApp::StopOutputs() {
+    if (recorder_) recorder_->Stop();
     if (http_) http_->Stop();
     if (mqtt_) mqtt_->Stop();
+    events_.Flush();
 }
 
 void MonitorApp::AnswerQueries() {
@@ -172,35 +237,15 @@ void MonitorApp::AnswerQueries() {
         Json::Value v(Json::objectValue);
         v["data_id"] = q.dataId;
         v["key"] = q.key;
-        std::string answer;
         const auto child = device_->GetChildVDevice(q.dataId);
         try {
             if (!child) throw std::out_of_range("no such child");
-            const float value = child->Get_Value(0, q.key);
-            v["value"] = value;
-            char text[32];
-            std::snprintf(text, sizeof text, "%g", value);
-            answer = text;
+            v["value"] = site::FloatJson(child->Get_Value(0, q.key));
         } catch (const std::out_of_range& e) {
             v["error"] = e.what();
-            answer = e.what();
         }
-        events_.Write("value", v);
-        summary_->Write("  " + std::to_string(q.dataId) + ":" + q.key + " = " + answer + "\n");
+        model_->Report("value", std::move(v));
     }
-}
-
-// The summary is put together in memory and handed to the writer, which
-// never blocks the poll.
-void MonitorApp::WriteSummary(long cycle) {
-    char* text = nullptr;
-    size_t size = 0;
-    std::FILE* out = ::open_memstream(&text, &size);
-    if (out == nullptr) return;
-    PrintSummary(out, cycle, *model_->Current());
-    std::fclose(out);
-    summary_->Write(std::string(text, size));
-    std::free(text);
 }
 
 // A port another program holds is refused at once: two pollers on one line
@@ -231,26 +276,15 @@ int MonitorApp::Poll(const std::string& path, const std::atomic<bool>& stop) {
     settings.exitOnLoss = options_.exitOnLoss;
     settings.cycles = options_.cycles;
     settings.port = path;
-    PollLoop loop(protocol, *line_, *controller_, events_, settings);
-    loop.OnExchangeEnd([this, &loop](bool answered) {
-        notifier_.Progress();
-        SetServiceLink(answered ? "up" : "without reply", loop.Stats().cycles);
-    });
-    loop.OnLineWait([this, &loop] {
-        notifier_.Progress();
-        SetServiceLink("down", loop.Stats().cycles);
-    });
-    const bool ok = loop.Run(stop, [this](long cycle) {
-        controller_->EndCycle();
-        if (!options_.quiet) WriteSummary(cycle);
-        AnswerQueries();
-        TellService(cycle);
-    });
+    PollLoop loop(protocol, *line_, *controller_, settings);
+    loop.OnExchangeEnd([this](bool) { notifier_.Progress(); });
+    loop.OnLineWait([this] { notifier_.Progress(); });
+    const bool ok = loop.Run(stop, [this](long) { AnswerQueries(); });
     if (ok) notifier_.Stopping();
     controller_->Drain();
-    recorder_->Flush(controller_->ActiveAlarmRows());
     tools::CloseSerialPort(line_->Fd());
     line_->Attach(-1);
+    StopOutputs();
     if (!ok) return Fail(1, "the line was lost");
     return StorageStatus();
 }
@@ -258,71 +292,32 @@ int MonitorApp::Poll(const std::string& path, const std::atomic<bool>& stop) {
 // Whatever could not be written makes the exit status 3, so a service
 // manager sees it even though the poll went on.
 int MonitorApp::StorageStatus() {
-    if (recorder_->Lost() == 0 && events_.Lost() == 0) return 0;
-    return Fail(3, std::to_string(recorder_->Lost()) + " history rows and " +
-                       std::to_string(events_.Lost()) + " event lines could not be written");
-}
-
-// With --cycles 0 the history is only read: a missing file is no history,
-// and nothing is created or changed.
-bool MonitorApp::OpenHistory(std::string& error) {
-    if (options_.cycles != 0) return store_.Open(options_.history, error);
-    if (options_.history == ":memory:" || ::access(options_.history.c_str(), F_OK) != 0) return true;
-    return store_.OpenReadOnly(options_.history, error);
-}
-
-EventFileSettings MonitorApp::EventSettings() const {
-    EventFileSettings s;
-    s.maxBytes = static_cast<uint64_t>(options_.eventsMaxMb) << 20;
-    s.keep = static_cast<int>(options_.eventsKeep);
-    s.omit = options_.eventsOmit;
-    return s;
-}
-
-// The line `systemctl status` shows: cycles, the line, the active alarms.
-// The service status line changes only when the link does, not per exchange.
-void MonitorApp::SetServiceLink(const char* link, long cycle) {
-    if (link_ == link) return;
-    link_ = link;
-    TellService(cycle);
-}
-
-void MonitorApp::TellService(long cycle) {
-    if (!notifier_.Active()) return;
-    service::ServiceState state;
-    state.cycles = cycle;
-    state.link = link_;
-    for (const rule_value& alarm : controller_->ActiveAlarms()) state.alarms.push_back(alarm.name);
-    notifier_.Status(service::StatusLine(state));
+    const uint64_t rows = recorder_ ? recorder_->Lost() : 0;
+    const uint64_t lines = events_.Lost();
+    if (rows == 0 && lines == 0) return 0;
+    return Fail(3, std::to_string(rows) + " history rows and " + std::to_string(lines) +
+                       " event lines could not be written");
 }
 
 int MonitorApp::Run(const std::atomic<bool>& stop) {
     std::string error;
-    if (!SetUpOutput()) {
+    if (!SetUpSummary()) {
         return Fail(2, "cannot write the plug-in's output to " + options_.pluginStdout + ": " +
                            std::strerror(errno));
     }
     if (!options_.simScenario.empty() && !simulator_.LoadScenario(options_.simScenario, error)) {
         return Fail(2, error);
     }
-    if (!events_.Open(options_.events, error, EventSettings())) return Fail(2, error);
-    if (!OpenHistory(error)) {
-        Json::Value v(Json::objectValue);
-        v["target"] = "history";
-        v["state"] = "refused";
-        v["reason"] = error;
-        events_.Write("storage", std::move(v));
-        return Fail(2, error);
-    }
-    recorder_ = std::make_unique<HistoryRecorder>(store_, events_, RecorderSettingsFor(options_));
     model_ = std::make_unique<site::SiteModel>(options_.site);
-    controller_ = std::make_shared<MonitorController>(events_, *recorder_, *model_, options_.fast,
-                                                      options_.eventsRules == "all");
+    model_->ReportEveryRuleBatch(options_.eventsRules == "all");
+    if (const int status = OpenEvents()) return status;
+    model_->AddListener(summary_.get());
+    if (const int status = OpenHistory()) return status;
+    controller_ = std::make_shared<MonitorController>(*model_, options_.fast);
     SetUpLogging();
     if (const int status = CreateDevice()) return status;
-    RestoreImages(store_, *device_);
-    controller_->RestoreAlarms(store_.ActiveAlarms());
-    SetChangeThresholds(options_.device);
+    if (store_.IsOpen()) RestoreImages(store_, *device_);
+    model_->SetThresholdsOf(options_.device);
     RestoreAlarms();
     if (options_.cycles == 0) {
         AnswerQueries();
@@ -331,8 +326,8 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
     if (const int status = StartOutputs()) return status;
     std::string path;
     if (const int status = OpenLine(path)) return status;
-    model_->SetLink(true);
     notifier_.Ready("configured, polling " + (options_.port.empty() ? "the built-in simulator" : options_.port));
+    model_->SetLink(true);
     const int status = Poll(path, stop);
     model_->SetLink(false);
     return status;

@@ -1,7 +1,10 @@
 #pragma once
-// The monitor's run from start to stop. Exit status: 0 clean stop, 1 lost
-// line or plug-in failure, 2 bad arguments, configuration or history file,
-// 3 history rows or event lines that could not be written.
+// The monitor's run from start to stop: the site model, its listeners (the
+// event file, the history, MQTT, HTTP, the summary and the service status)
+// wired from the options, the plug-in's device and the poll that feeds the
+// model. Exit status: 0 clean stop, 1 lost line or plug-in failure, 2 bad
+// arguments, configuration or history file, 3 history rows or event lines
+// that could not be written.
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -17,7 +20,8 @@
 #include "options.h"
 #include "plugin_loader.h"
 #include "service_notifier.h"
-#include "summary_writer.h"
+#include "service_status_output.h"
+#include "summary_output.h"
 
 namespace monitor {
 
@@ -29,38 +33,37 @@ public:
 
 private:
     int Fail(int status, const std::string& reason);
-    bool SetUpOutput();
+    bool SetUpSummary();
     void SetUpLogging();
+    int OpenEvents();
+    int OpenHistory();
+    bool HasHistoryFile() const;
     int CreateDevice();
-    bool OpenHistory(std::string& error);
-    EventFileSettings EventSettings() const;
-    int StorageStatus();
-    void SetChangeThresholds(const Json::Value& config);
     void RestoreAlarms();
     int StartOutputs();
+    int StartMqtt();
+    int StartHttp();
     void StopOutputs();
     void AnswerQueries();
-    void WriteSummary(long cycle);
     int OpenLine(std::string& path);
     int Poll(const std::string& path, const std::atomic<bool>& stop);
-    void SetServiceLink(const char* link, long cycle);
-    void TellService(long cycle);
+    int StorageStatus();
 
     Options options_;
-    std::unique_ptr<SummaryWriter> summary_;  // to the original standard output
-    EventLog events_;
+    std::unique_ptr<site::SiteModel> model_;  // outlives the controller and the listeners
+    events::EventLog events_;
     history::HistoryStore store_;
-    std::unique_ptr<site::SiteModel> model_;  // outlives the controller and the outputs
+    std::unique_ptr<history::HistoryRecorder> recorder_;
+    std::unique_ptr<summary::SummaryOutput> summary_;  // to the original standard output
     std::unique_ptr<mqtt::MqttOutput> mqtt_;
     std::unique_ptr<http::HttpServer> http_;
-    std::unique_ptr<HistoryRecorder> recorder_;  // before the controller, which feeds it
+    service::ServiceNotifier notifier_;  // no-op unless started by systemd
+    std::unique_ptr<service::ServiceStatusOutput> serviceStatus_;
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;
     std::shared_ptr<LineTransport> line_;
     std::shared_ptr<SMDSPDevice> device_;
     BuiltinSimulator simulator_;
-    service::ServiceNotifier notifier_;  // no-op unless started by systemd
-    std::string link_ = "up";            // for the service status line
 };
 
 }  // namespace monitor

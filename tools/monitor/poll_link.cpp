@@ -30,7 +30,6 @@ void PollLoop::LinkDown(const std::string& reason) {
     line_.SetHold(false);
     if (device_.IsProcessing()) device_.process_error();
     stats_.link = LinkState::Down;
-    controller_.Model().SetLink(false);
     backoff_ = kFirstBackoff;
     std::fprintf(stderr, "trm27k-monitor: the line %s was lost: %s\n", settings_.port.c_str(),
                  reason.c_str());
@@ -38,7 +37,7 @@ void PollLoop::LinkDown(const std::string& reason) {
     v["state"] = "down";
     v["reason"] = reason;
     v["port"] = settings_.port;
-    events_.Write("link", std::move(v));
+    model_.SetLink(false, std::move(v));
 }
 
 // Waits out the backoff (watching `stop`), then tries the port once.
@@ -58,16 +57,14 @@ void PollLoop::Reconnect(const std::atomic<bool>& stop) {
     line_.Attach(fd);
     ++stats_.reconnects;
     stats_.link = LinkState::Up;
-    controller_.Model().SetLink(true);
-    controller_.Model().Add(site::SiteModel::Count::Reconnect);
     lastEnd_ = lastByte_ = Clock::now();
     watch_.OnLinkUp(lastEnd_);
     std::fprintf(stderr, "trm27k-monitor: the line %s is back\n", settings_.port.c_str());
     Json::Value v(Json::objectValue);
     v["state"] = "up";
     v["port"] = settings_.port;
-    v["device"] = Resolved(settings_.port);
-    events_.Write("link", std::move(v));
+    v["device"] = Resolved(settings_.port);  // the reconnect counter counts these
+    model_.SetLink(true, std::move(v));
 }
 
 }  // namespace monitor

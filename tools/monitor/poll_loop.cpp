@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hex_text.h"
+#include "local_time.h"
 #include "pmbus_frame.h"
 #include "ttime.h"
 
@@ -37,13 +39,13 @@ constexpr auto kGate = std::chrono::seconds(2);
 }  // namespace
 
 PollLoop::PollLoop(PMBusProtocol& device, LineTransport& line, MonitorController& controller,
-                   EventLog& events, const PollSettings& settings)
+                   const PollSettings& settings)
     : device_(device),
       line_(line),
       controller_(controller),
-      events_(events),
+      model_(controller.Model()),
       settings_(settings),
-      watch_(events, controller, stats_, device.Address(),
+      watch_(controller, stats_, device.Address(),
              settings.shortGate ? Clock::duration(std::chrono::seconds(1)) : kGate) {}
 
 bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)>& onCycle) {
@@ -129,6 +131,10 @@ void PollLoop::Feed(ssize_t n) {
         bytesWhileHeld_ = bytesWhileHeld_ || line_.HasHeld();
         return;
     }
+    if (exchangeBytes_ < kHeadBytes) {
+        const size_t take = std::min(kHeadBytes - static_cast<size_t>(exchangeBytes_), static_cast<size_t>(n));
+        std::memcpy(exchangeHead_ + exchangeBytes_, buffer_, take);
+    }
     exchangeBytes_ += static_cast<uint64_t>(n);
     const uint64_t writes = line_.Writes();
     device_.process(buffer_, static_cast<unsigned int>(n));
@@ -144,19 +150,18 @@ void PollLoop::ExchangeEnded(bool answered) {
     if (onExchangeEnd_) onExchangeEnd_(answered);
 }
 
+// The cycle's rule batches run before the model hears of its end, so every
+// listener sees a cycle's records, rules and alarms before the cycle itself.
 void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
     controller_.BatchPending(device_);
     if (!controller_.TakeCycleEnded()) return;
     ++stats_.cycles;
     watch_.OnCycle(Clock::now());
     if (settings_.markReady) device_.SetDataReady(true);
+    controller_.Drain();
     const auto now = Clock::now();
-    controller_.Model().OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), LocalIsoTime());
+    model_.OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), LocalIsoTime(), ResidentKb());
     cycleStart_ = now;
-    Json::Value v(Json::objectValue);
-    v["count"] = static_cast<Json::Int64>(stats_.cycles);
-    v["rss_kb"] = static_cast<Json::Int64>(ResidentKb());
-    events_.Write("cycle", std::move(v));
     if (onCycle) onCycle(stats_.cycles);
 }
 
@@ -209,12 +214,11 @@ void PollLoop::CheckTimeout() {
     const auto now = Clock::now();
     if (now < ReplyDeadline()) return;
     ++stats_.timeouts;
-    controller_.Model().Add(site::SiteModel::Count::Timeout);
     Json::Value v(Json::objectValue);
     v["step"] = device_.Step();
     v["waited_ms"] = Ms(now - line_.LastWrite());
     if (exchangeBytes_ > 0) v["bytes"] = static_cast<Json::UInt64>(exchangeBytes_);
-    events_.Write("timeout", std::move(v));
+    model_.Report("timeout", std::move(v));
     ReportNoFrame(now);
     device_.process_error();
     lastEnd_ = lastTimeout_ = now;
@@ -225,14 +229,14 @@ void PollLoop::CheckTimeout() {
 }
 
 // Bytes came but made no frame (noise, endless starts, a cut reply): one
-// frame error for the exchange, not one per byte.
+// frame error for the exchange, not one per byte, with the first bytes.
 void PollLoop::ReportNoFrame(Clock::time_point) {
-    if (exchangeBytes_ == 0 || controller_.FrameErrorsThisExchange() > 0) return;
-    controller_.CountFrameError();
+    if (exchangeBytes_ == 0) return;
     Json::Value v(Json::objectValue);
     v["reason"] = "no complete frame";
+    v["raw"] = site::HexText(exchangeHead_, std::min<size_t>(kHeadBytes, exchangeBytes_));
     v["bytes"] = static_cast<Json::UInt64>(exchangeBytes_);
-    events_.Write("frame_error", std::move(v));
+    controller_.ReportFrameError(std::move(v));
 }
 
 }  // namespace monitor

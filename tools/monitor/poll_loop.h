@@ -16,7 +16,6 @@
 #include <string>
 
 #include "PMBusProtocol.h"
-#include "event_log.h"
 #include "line_transport.h"
 #include "monitor_controller.h"
 #include "poll_watch.h"
@@ -53,7 +52,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     PollLoop(PMBusProtocol& device, LineTransport& line, MonitorController& controller,
-             EventLog& events, const PollSettings& settings);
+             const PollSettings& settings);
     // Runs until `stop`, the cycle count, or (with exitOnLoss) a lost line,
     // when it returns false.
     bool Run(const std::atomic<bool>& stop, const std::function<void(long cycle)>& onCycle);
@@ -89,7 +88,7 @@ private:
     PMBusProtocol& device_;
     LineTransport& line_;
     MonitorController& controller_;
-    EventLog& events_;
+    site::SiteModel& model_;
     PollSettings settings_;
     PollStats stats_;
     PollWatch watch_;
@@ -100,6 +99,8 @@ private:
     Clock::time_point lastEnd_{};       // when the last exchange ended
     Clock::time_point lastTimeout_{};
     uint64_t exchangeBytes_ = 0;        // received since the command left
+    static constexpr size_t kHeadBytes = 256;
+    uint8_t exchangeHead_[kHeadBytes];  // the first of them, for a frame error
     int holdLeft_ = 0;                  // commands still to wait for a quiet line
     bool bytesWhileHeld_ = false;
     std::chrono::milliseconds backoff_{500};

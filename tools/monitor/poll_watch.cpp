@@ -13,10 +13,9 @@ double Ms(PollWatch::Clock::duration d) {
 }
 }  // namespace
 
-PollWatch::PollWatch(EventLog& events, MonitorController& controller, PollStats& stats,
+PollWatch::PollWatch(MonitorController& controller, PollStats& stats,
                      uint8_t address, Clock::duration minCycle)
-    : events_(events),
-      controller_(controller),
+    : controller_(controller),
       stats_(stats),
       address_(address),
       minCycle_(minCycle),
@@ -35,12 +34,11 @@ void PollWatch::OnReply(Clock::time_point now) {
     if (!silent_) return;
     silent_ = false;
     stats_.link = LinkState::Up;
-    controller_.Model().SetLink(true);
     Json::Value v(Json::objectValue);
     v["state"] = "up";
     v["reason"] = "the device answers again";
     v["address"] = address_;
-    events_.Write("link", std::move(v));
+    controller_.Model().SetLink(true, std::move(v));
 }
 
 void PollWatch::OnCycle(Clock::time_point now) {
@@ -50,10 +48,9 @@ void PollWatch::OnCycle(Clock::time_point now) {
     if (!stalled_) return;
     stalled_ = false;
     stats_.stalled = false;
-    controller_.Model().SetStalled(false);
     Json::Value v(Json::objectValue);
     v["state"] = "cleared";
-    events_.Write("stalled", std::move(v));
+    controller_.Model().SetStalled(false, std::move(v));
 }
 
 void PollWatch::Check(Clock::time_point now, int step) {
@@ -69,7 +66,6 @@ void PollWatch::CheckSilent(Clock::time_point now) {
     silent_ = true;
     silentReported_ = now;
     stats_.link = LinkState::Silent;
-    controller_.Model().SetLink(false);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - lastReply_).count();
     std::fprintf(stderr,
                  "trm27k-monitor: warning: no reply from address %u for %lld s "
@@ -79,7 +75,7 @@ void PollWatch::CheckSilent(Clock::time_point now) {
     v["state"] = "silent";
     v["address"] = address_;
     v["silent_s"] = static_cast<Json::Int64>(seconds);
-    events_.Write("link", std::move(v));
+    controller_.Model().SetLink(false, std::move(v));
 }
 
 // Replies come, but no cycle ends: the plug-in keeps refusing what the
@@ -89,7 +85,6 @@ void PollWatch::CheckStalled(Clock::time_point now, int step) {
     const std::string lastLine = controller_.LastLogLine();
     stalled_ = true;
     stats_.stalled = true;
-    controller_.Model().SetStalled(true);
     std::fprintf(stderr, "trm27k-monitor: warning: the poll makes no progress at step %d: %s\n",
                  step, lastLine.empty() ? "the replies are refused" : lastLine.c_str());
     Json::Value v(Json::objectValue);
@@ -97,7 +92,7 @@ void PollWatch::CheckStalled(Clock::time_point now, int step) {
     v["step"] = step;
     v["line"] = lastLine;
     v["waited_ms"] = Ms(now - lastCycle_);
-    events_.Write("stalled", std::move(v));
+    controller_.Model().SetStalled(true, std::move(v));
 }
 
 }  // namespace monitor

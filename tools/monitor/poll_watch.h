@@ -3,12 +3,11 @@
 // (no reply at all for a minute: wrong address, wiring, power) and a poll
 // that makes no progress although replies arrive (no cycle completed within
 // five cycle times: the configuration and the device disagree). Each is
-// written as an event and a warning on standard error.
+// told to the site model as an event and a warning on standard error.
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-#include "event_log.h"
 #include "monitor_controller.h"
 
 namespace monitor {
@@ -23,7 +22,7 @@ public:
     static constexpr int kStallCycles = 5;
 
     // `minCycle`: the shortest cycle time assumed (the gate between cycles).
-    PollWatch(EventLog& events, MonitorController& controller, PollStats& stats, uint8_t address,
+    PollWatch(MonitorController& controller, PollStats& stats, uint8_t address,
               Clock::duration minCycle);
 
     // The line came (back) up: the silence clock starts again.
@@ -38,7 +37,6 @@ private:
     void CheckSilent(Clock::time_point now);
     void CheckStalled(Clock::time_point now, int step);
 
-    EventLog& events_;
     MonitorController& controller_;
     PollStats& stats_;
     uint8_t address_;

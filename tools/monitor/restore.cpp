@@ -1,6 +1,5 @@
 #include "restore.h"
 
-#include <cstdlib>
 #include <ctime>
 
 #include <spdlog/spdlog.h>
@@ -21,12 +20,6 @@ bool AgeSeconds(const std::string& localTime, long& age) {
     return true;
 }
 
-// A threshold as the children read it: the text form, converted like atof.
-void ReadThreshold(const Json::Value& app, const char* key, float& out) {
-    const Json::Value& v = app[key];
-    if (v.isNumeric()) out = v.asFloat();
-    if (v.isString()) out = static_cast<float>(std::atof(v.asCString()));
-}
 }  // namespace
 
 void RestoreImages(history::HistoryStore& store, SMDSPDevice& device) {
@@ -44,25 +37,6 @@ void RestoreImages(history::HistoryStore& store, SMDSPDevice& device) {
         log->info("restore {} {}: {} bytes, {} s old, {}", child->DeviceType(), child->DataId(),
                   row.image.size(), age, taken ? "taken" : "refused");
     }
-}
-
-RecorderSettings RecorderSettingsFor(const Options& options) {
-    RecorderSettings s;
-    s.changesOnly = options.historyRows == "changes";
-    s.commitCycles = static_cast<int>(options.historyCommit);
-    s.retainDays = static_cast<int>(options.retainDays);
-    for (const char* list : {"acSetting", "dcSetting"}) {
-        for (const Json::Value& entry : options.device[list]) {
-            ChangeThresholds t;
-            const Json::Value& app = entry["appSetting"];
-            if (app.isObject()) {
-                ReadThreshold(app, "diff_v", t.diffV);
-                ReadThreshold(app, "diff_i", t.diffI);
-            }
-            s.thresholds[entry["data_id"].asUInt()] = t;
-        }
-    }
-    return s;
 }
 
 }  // namespace monitor

@@ -5,9 +5,7 @@
 #include <memory>
 
 #include "SMDSPDevice.h"
-#include "history_recorder.h"
 #include "history_store.h"
-#include "options.h"
 
 namespace monitor {
 
@@ -18,9 +16,5 @@ constexpr long kRestoreMaxAgeSeconds = 60;
 // Offers every child its newest image if it is younger than
 // kRestoreMaxAgeSeconds; an older one is skipped with a log line saying its age.
 void RestoreImages(history::HistoryStore& store, SMDSPDevice& device);
-
-// The recorder's settings from the options and the device configuration
-// (the children's "diff_v" and "diff_i").
-RecorderSettings RecorderSettingsFor(const Options& options);
 
 }  // namespace monitor

@@ -6,6 +6,7 @@
 #include <json/json.h>
 
 #include "discovery_table.h"
+#include "float_json.h"
 #include "record_values.h"
 #include "rule_json.h"
 
@@ -16,6 +17,7 @@ std::string Compact(const Json::Value& v) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
+    site::SetJsonDigits(builder);
     return Json::writeString(builder, v);
 }
 
@@ -40,17 +42,18 @@ const char* DeviceName(int recordType) {
     }
 }
 
-Json::Value DeviceJson(const MqttSettings& s, const site::ChildState& child) {
+// The model is the one the site model decided; left out while it is unknown.
+Json::Value DeviceJson(const MqttSettings& s, const site::ChildState& child, const std::string& model) {
     Json::Value d(Json::objectValue);
     d["identifiers"].append(DeviceId(s, child.dataId));
     d["name"] = s.site + " " + DeviceName(child.recordType) + " " + std::to_string(child.dataId);
-    d["model"] = "TRM27K";
+    if (!model.empty()) d["model"] = model;
     d["via_device"] = "trm27k_" + IdText(s.site);
     return d;
 }
 
-Message Sensor(const MqttSettings& s, const site::ChildState& child, const SensorRow& row,
-               const char* unit, int channel, const std::string& version) {
+Message Sensor(const MqttSettings& s, const site::ChildState& child, const std::string& model,
+               const SensorRow& row, const char* unit, int channel, const std::string& version) {
     const std::string suffix = channel < 0 ? row.field : "ch" + std::to_string(channel) + "_" + row.field;
     const std::string path = channel < 0 ? std::string("value_json.") + row.field
                                          : "value_json.channels[" + std::to_string(channel) + "]." + row.field;
@@ -66,7 +69,7 @@ Message Sensor(const MqttSettings& s, const site::ChildState& child, const Senso
     c["availability_topic"] = StatusTopic(s);
     c["payload_available"] = "online";
     c["payload_not_available"] = "offline";
-    c["device"] = DeviceJson(s, child);
+    c["device"] = DeviceJson(s, child, model);
     c["origin"]["name"] = "trm27k-monitor";
     c["origin"]["sw_version"] = version;
     Message m;
@@ -154,11 +157,11 @@ std::vector<Message> DiscoveryMessages(const MqttSettings& s, const site::Snapsh
             if (row.recordType != child.recordType) continue;
             const site::Field* f = site::FindField(row.perChannel ? layout->channel : layout->header, row.field);
             if (!row.perChannel) {
-                out.push_back(Sensor(s, child, row, f->unit, -1, version));
+                out.push_back(Sensor(s, child, snapshot.model, row, f->unit, -1, version));
                 continue;
             }
             for (size_t k = 0; channels && k < *channels; ++k) {
-                out.push_back(Sensor(s, child, row, f->unit, static_cast<int>(k), version));
+                out.push_back(Sensor(s, child, snapshot.model, row, f->unit, static_cast<int>(k), version));
             }
         }
     }

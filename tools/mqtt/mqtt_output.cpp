@@ -38,7 +38,7 @@ MqttOutput::~MqttOutput() {
 
 bool MqttOutput::Start(const std::string& databasePath, std::string& error) {
     const auto maxBytes = static_cast<uint64_t>(settings_.outboxMaxMb * 1024 * 1024);
-    if (!outbox_.Open(databasePath, maxBytes, error)) return false;
+    if (!outbox_.Open(databasePath.empty() ? ":memory:" : databasePath, maxBytes, error)) return false;
     model_.SetOutboxMessages(outbox_.Count());
     InitLibrary();
     const std::string id = settings_.clientId.empty() ? "trm27k-" + settings_.site : settings_.clientId;
@@ -210,17 +210,29 @@ void MqttOutput::Run() {
 void MqttOutput::Stage(const std::deque<Item>& items) {
     uint64_t seq = 0;
     const std::vector<Message> messages = MessagesOf(items, seq);
-    if (!messages.empty() && !outbox_.Append(messages, seq)) {
-        model_.Add(site::SiteModel::Count::StorageFailure);
-    }
+    if (messages.empty() || outbox_.Append(messages, seq)) return;
+    Json::Value v(Json::objectValue);
+    v["target"] = "outbox";
+    v["state"] = "failed";
+    v["reason"] = "the outbox could not be written";
+    v["lost"] = static_cast<Json::UInt64>(messages.size());
+    model_.Report("storage", std::move(v));
 }
 
-// Inside the history's transaction: everything the model reported up to
-// this commit (the poll ends a cycle, then writes its history).
-bool MqttOutput::StageWithin(sqlite3* db, std::string& error) {
+// Inside the history's transaction: what the model reported up to the end
+// of the batch's newest cycle, the same cut the history makes, so a crash
+// leaves the outbox and the history holding the same cycles.
+bool MqttOutput::StageWithin(sqlite3* db, uint64_t seq, std::string& error) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        staged_.swap(queue_);
+        size_t end = seq == UINT64_MAX ? queue_.size() : 0;
+        for (size_t k = 0; k < queue_.size() && seq != UINT64_MAX; ++k) {
+            const Item& item = queue_[k];
+            if (item.what == Item::What::Cycle && item.snapshot->seq <= seq) end = k + 1;
+        }
+        staged_.assign(std::make_move_iterator(queue_.begin()),
+                       std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(end)));
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(end));
     }
     stagedSeq_ = 0;
     stagedMessages_ = MessagesOf(staged_, stagedSeq_);

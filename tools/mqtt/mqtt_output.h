@@ -36,7 +36,8 @@ public:
     MqttOutput(const MqttOutput&) = delete;
     MqttOutput& operator=(const MqttOutput&) = delete;
 
-    // Opens the outbox in `databasePath`, sets up the client (Last Will,
+    // Opens the outbox in `databasePath` (empty: in memory, bounded the
+    // same way, and lost at a restart), sets up the client (Last Will,
     // credentials, TLS) and starts connecting; a broker that is down is not
     // an error: the outbox keeps what comes meanwhile.
     bool Start(const std::string& databasePath, std::string& error);
@@ -45,7 +46,9 @@ public:
     // their own, so after a crash the outbox holds exactly the cycles the
     // history holds.
     void StageWithHistory() { stagedByHistory_ = true; }
-    bool StageWithin(sqlite3* db, std::string& error);
+    // Stages what the model reported up to the end of cycle `seq` (all of
+    // it for the largest number: the last write at a stop).
+    bool StageWithin(sqlite3* db, uint64_t seq, std::string& error);
     void AfterCommit(bool committed);
     // Sends "offline", disconnects and stops; what is unsent stays in the outbox.
     void Stop();

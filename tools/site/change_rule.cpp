@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "AppSetting.h"
 
@@ -12,30 +13,73 @@ namespace {
 constexpr ChangeThresholds kAcDefaults{20.0f, 20.0f};
 constexpr ChangeThresholds kDcDefaults{0.1f, 20.0f};
 
-// Changed when value `name` of the two records moved by `limit` or more; a
-// value provided in only one of them counts as a change.
-bool Moved(const Table& table, const char* name, const uint8_t* before, const uint8_t* after,
-           float limit) {
-    const Field* f = FindField(table, name);
-    const std::optional<float> a = ReadFloat(*f, before);
-    const std::optional<float> b = ReadFloat(*f, after);
+enum class Quantity { Ignored, Volts, Amperes, Any };
+
+// The AC and DC values that take part in the change indication.
+struct Watched {
+    int recordType;
+    std::string_view field;
+    Quantity quantity;
+};
+constexpr Watched kWatched[] = {
+    {5175, "a", Quantity::Volts},    {5175, "b", Quantity::Volts},
+    {5175, "c", Quantity::Volts},    {5175, "ia", Quantity::Amperes},
+    {5175, "ib", Quantity::Amperes}, {5175, "ic", Quantity::Amperes},
+    {5176, "v", Quantity::Volts},    {5176, "i", Quantity::Amperes},
+};
+
+Quantity QuantityOf(int recordType, std::string_view field) {
+    if (recordType == 5177) return Quantity::Any;
+    for (const Watched& w : kWatched) {
+        if (w.recordType == recordType && w.field == field) return w.quantity;
+    }
+    return Quantity::Ignored;
+}
+
+size_t FieldBytes(const Field& f) {
+    switch (f.kind) {
+        case Kind::U8: return 1;
+        case Kind::U32:
+        case Kind::F32: return 4;
+        case Kind::F32Array: return 4 * f.count;
+        case Kind::Bytes: return f.count;
+    }
+    return 0;
+}
+
+bool BytesDiffer(const Field& f, const uint8_t* before, const uint8_t* after) {
+    return std::memcmp(before + f.offset, after + f.offset, FieldBytes(f)) != 0;
+}
+
+// A value provided in only one of the two records counts as moved.
+bool Moved(const Field& f, const uint8_t* before, const uint8_t* after, float limit) {
+    const std::optional<float> a = ReadFloat(f, before);
+    const std::optional<float> b = ReadFloat(f, after);
     if (!a || !b) return a.has_value() != b.has_value();
+    if (!std::isfinite(*a) || !std::isfinite(*b)) return BytesDiffer(f, before, after);
     return std::fabs(*a - *b) >= limit;
 }
 
-bool AnyMoved(const Table& table, std::initializer_list<const char*> names, const uint8_t* before,
-              const uint8_t* after, float limit) {
-    for (const char* name : names) {
-        if (Moved(table, name, before, after, limit)) return true;
+bool FieldChanged(int recordType, const Field& f, const uint8_t* before, const uint8_t* after,
+                  const ChangeThresholds& limits) {
+    if (std::string_view(f.name) == "ttime") return false;
+    const bool analog = f.kind == Kind::F32 || f.kind == Kind::F32Array;
+    if (!analog) return BytesDiffer(f, before, after);
+    switch (QuantityOf(recordType, f.name)) {
+        case Quantity::Volts: return Moved(f, before, after, limits.diffV);
+        case Quantity::Amperes: return Moved(f, before, after, limits.diffI);
+        case Quantity::Any: return BytesDiffer(f, before, after);
+        case Quantity::Ignored: break;
     }
     return false;
 }
 
-bool RectifierChanged(const uint8_t* before, const uint8_t* after, size_t length) {
-    constexpr size_t kStamp = offsetof(RcT, ttime);
-    constexpr size_t kAfterStamp = kStamp + sizeof(RcT::ttime);
-    return std::memcmp(before, after, kStamp) != 0 ||
-           std::memcmp(before + kAfterStamp, after + kAfterStamp, length - kAfterStamp) != 0;
+bool RecordChanged(int recordType, const Table& table, const uint8_t* before, const uint8_t* after,
+                   const ChangeThresholds& limits) {
+    for (const Field* f = table.rows; f != table.rows + table.size; ++f) {
+        if (FieldChanged(recordType, *f, before, after, limits)) return true;
+    }
+    return false;
 }
 }  // namespace
 
@@ -49,27 +93,17 @@ ChangeThresholds ThresholdsOf(int recordType, const Json::Value& entry) {
     return limits;
 }
 
-bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& previous,
+bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& reference,
                      const uint8_t* image, size_t length, const ChangeThresholds& limits) {
     const std::optional<size_t> count = ChannelCount(layout, image, length);
-    if (!count || previous.size() != length) return true;
-    const uint8_t* before = previous.data();
-    switch (layout.type) {
-        case 5175:
-            if (AnyMoved(layout.header, {"ia", "ib", "ic"}, before, image, limits.diffI)) return true;
-            for (size_t k = 0; k < *count; ++k) {
-                const size_t at = layout.headerSize + layout.channelSize * k;
-                if (AnyMoved(layout.channel, {"a", "b", "c"}, before + at, image + at, limits.diffV)) {
-                    return true;
-                }
-            }
-            return false;
-        case 5176:
-            return Moved(layout.header, "v", before, image, limits.diffV) ||
-                   Moved(layout.header, "i", before, image, limits.diffI);
-        default:
-            return RectifierChanged(before, image, length);
+    if (!count || reference.size() != length) return true;
+    const uint8_t* before = reference.data();
+    if (RecordChanged(layout.type, layout.header, before, image, limits)) return true;
+    for (size_t k = 0; k < *count; ++k) {
+        const size_t at = layout.headerSize + layout.channelSize * k;
+        if (RecordChanged(layout.type, layout.channel, before + at, image + at, limits)) return true;
     }
+    return false;
 }
 
 }  // namespace site

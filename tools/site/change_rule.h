@@ -1,9 +1,15 @@
 #pragma once
-// Whether a child's cycle counts as changed, the indication that decides when
-// a state is reported by exception: the first image always; for AC and DC a
-// voltage moved by at least diff_v or a current by at least diff_i since the
-// previous image (the frequency takes no part); for the rectifier group any
-// byte other than the time stamp.
+// Whether a child's image counts as changed against the image of its last
+// change: the one change rule of the monitor, which decides when MQTT
+// reports a state by exception and when the history keeps a row.
+//
+// Changed: the first image; an image of another length or channel count;
+// any byte outside the time stamp and the analog values (counts, status and
+// alarm bytes); for AC and DC a voltage (AC a, b, c; DC v) moved by diff_v or
+// more, or a current (AC ia, ib, ic; DC i) by diff_i or more, a value
+// provided on one side only counting as moved; for the rectifier group any
+// analog value. Other AC and DC analog values (frequency, user values) take
+// no part; the periodic reports keep them current.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,7 +29,7 @@ struct ChangeThresholds {
 // with "diff_v" and "diff_i"), over the defaults of its device type.
 ChangeThresholds ThresholdsOf(int recordType, const Json::Value& entry);
 
-bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& previous,
+bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& reference,
                      const uint8_t* image, size_t length, const ChangeThresholds& limits);
 
 }  // namespace site

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "float_json.h"
+
 namespace site {
 
 namespace {
@@ -31,9 +33,9 @@ bool IsAbsent(const Field& field, const uint8_t* at) {
     return false;
 }
 
-Json::Value FloatJson(const Field& field, const uint8_t* base, size_t k) {
+Json::Value ValueJson(const Field& field, const uint8_t* base, size_t k) {
     const std::optional<float> v = ReadFloat(field, base, k);
-    return v ? Json::Value(*v) : Json::Value();
+    return v ? FloatJson(*v) : Json::Value();
 }
 
 Json::Value FieldsJson(const Table& table, const uint8_t* base, Json::Value& units) {
@@ -49,10 +51,10 @@ Json::Value FieldsJson(const Table& table, const uint8_t* base, Json::Value& uni
                 break;
             }
             case Kind::F32:
-                if (ReadFloat(*f, base)) out[f->name] = FloatJson(*f, base, 0);
+                if (ReadFloat(*f, base)) out[f->name] = ValueJson(*f, base, 0);
                 break;
             case Kind::F32Array:
-                for (size_t k = 0; k < f->count; ++k) out[f->name].append(FloatJson(*f, base, k));
+                for (size_t k = 0; k < f->count; ++k) out[f->name].append(ValueJson(*f, base, k));
                 break;
             case Kind::Bytes:
                 for (size_t k = 0; k < f->count; ++k) out[f->name].append(at[k]);

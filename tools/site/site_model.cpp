@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <tuple>
+
+#include "hex_text.h"
 
 namespace site {
 
@@ -28,7 +31,76 @@ int64_t NowEpochMs() {
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
+
+// Which event moves which counter: an event of `kind`, and when `field` is
+// set, only one that has that field (with `value`, when that is set too).
+struct CounterRow {
+    const char* kind;
+    const char* field;
+    const char* value;
+    uint64_t Counters::*counter;
+};
+constexpr CounterRow kCounters[] = {
+    {"command", nullptr, nullptr, &Counters::exchanges},
+    {"timeout", nullptr, nullptr, &Counters::timeouts},
+    {"frame_error", nullptr, nullptr, &Counters::frameErrors},
+    {"link", "device", nullptr, &Counters::reconnects},  // only a reopened port names its device
+    {"storage", "state", "failed", &Counters::storageFailures},
+    {"cycle", nullptr, nullptr, &Counters::cycles},
+};
+
+bool Matches(const CounterRow& row, const char* kind, const Json::Value& fields) {
+    if (std::strcmp(row.kind, kind) != 0) return false;
+    if (row.field == nullptr) return true;
+    const Json::Value* v = fields.find(row.field, row.field + std::strlen(row.field));
+    return v != nullptr && (row.value == nullptr || (v->isString() && v->asString() == row.value));
+}
+
+Json::Value AlarmJson(const AlarmEvent& e, const std::string& device) {
+    Json::Value v(Json::objectValue);
+    v["data_id"] = e.rule.data_id;
+    v["device"] = device;
+    v["state"] = e.raised ? "raised" : "cleared";
+    v["level"] = e.rule.level;
+    v["key"] = e.rule.key;
+    v["code"] = e.rule.code;
+    v["name"] = e.rule.name;
+    v["detail"] = e.rule.detail;
+    return v;
+}
+
+Json::Value BatchRuleJson(const rule_value& rule) {
+    Json::Value v(Json::objectValue);
+    v["level"] = rule.level;
+    v["key"] = rule.key;
+    v["code"] = rule.code;
+    v["name"] = rule.name;
+    v["detail"] = rule.detail;
+    v["active"] = rule.active != 0;
+    v["seq"] = rule.sequence;
+    return v;
+}
+
+constexpr const char* kAcceptedModel = "TRM27K";
+constexpr const char* kModelRule = "device_model";
 }  // namespace
+
+// The plug-in reports a model it does not accept as an alarm whose detail
+// ends in the text the device sent ("...检测型号:TEXT"); it says nothing when
+// the model is accepted, so a completed cycle without that report means the
+// device answered the accepted model.
+std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles) {
+    static const std::string kMarker = "检测型号:";
+    for (const RuleState& r : rules) {
+        if (r.rule.key != kModelRule || r.rule.active == 0) continue;
+        const size_t at = r.rule.detail.find(kMarker);
+        if (at == std::string::npos) continue;
+        const std::string model = r.rule.detail.substr(at + kMarker.size());
+        const size_t end = model.find_last_not_of(std::string("\0 ", 2));
+        return end == std::string::npos ? "" : model.substr(0, end + 1);
+    }
+    return cycles > 0 ? kAcceptedModel : "";
+}
 
 SiteModel::SiteModel(std::string site) {
     working_.site = std::move(site);
@@ -38,6 +110,19 @@ SiteModel::SiteModel(std::string site) {
 void SiteModel::SetThresholds(unsigned int dataId, int recordType, const ChangeThresholds& limits) {
     std::lock_guard<std::mutex> lock(mutex_);
     limits_.push_back({dataId, recordType, limits});
+}
+
+void SiteModel::SetThresholdsOf(const Json::Value& config) {
+    const std::pair<const char*, int> lists[] = {{"acSetting", 5175}, {"dcSetting", 5176}};
+    for (const auto& [name, type] : lists) {
+        const Json::Value& list = config[name];
+        if (!list.isArray()) continue;
+        for (const Json::Value& entry : list) {
+            if (entry.isObject() && entry["data_id"].isUInt()) {
+                SetThresholds(entry["data_id"].asUInt(), type, ThresholdsOf(type, entry));
+            }
+        }
+    }
 }
 
 void SiteModel::AddListener(SiteListener* listener) {
@@ -51,14 +136,49 @@ void SiteModel::StartSequenceAt(uint64_t seq) {
     Publish();
 }
 
+RuleState& SiteModel::RuleFor(const rule_value& rule, const std::string& device) {
+    auto& known = rules_;
+    auto at = std::lower_bound(known.begin(), known.end(), rule,
+                               [](const RuleState& s, const rule_value& r) { return RuleKey(s.rule) < RuleKey(r); });
+    if (at == known.end() || RuleKey(at->rule) != RuleKey(rule)) {
+        at = known.insert(at, RuleState{rule, "", device});
+        at->rule.active = 0;  // a rule seen first changes state only when active
+        rulesChanged_ = true;
+    }
+    if (!device.empty()) at->device = device;
+    return *at;
+}
+
 void SiteModel::RestoreRules(const std::vector<RuleState>& active) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const RuleState& r : active) {
-        auto at = std::lower_bound(working_.rules.begin(), working_.rules.end(), r.rule,
-                                   [](const RuleState& s, const rule_value& v) { return RuleKey(s.rule) < RuleKey(v); });
-        if (at == working_.rules.end() || RuleKey(at->rule) != RuleKey(r.rule)) working_.rules.insert(at, r);
+        RuleState& state = RuleFor(r.rule, r.device);
+        if (state.rule.active == 0) state = r;
+        rulesChanged_ = true;
     }
     Publish();
+}
+
+void SiteModel::Count(const char* kind, const Json::Value& fields) {
+    for (const CounterRow& row : kCounters) {
+        if (Matches(row, kind, fields)) ++(working_.counters.*row.counter);
+    }
+}
+
+// Listeners only queue; they are told outside the lock, so one that reads
+// the model meanwhile never waits on a feeder.
+void SiteModel::Tell(const char* kind, const Json::Value& fields) {
+    for (SiteListener* l : listeners_) l->OnEvent(kind, fields);
+}
+
+// Counters reach readers with the next published snapshot, so counting costs
+// no copy per exchange.
+void SiteModel::Report(const char* kind, Json::Value fields) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Count(kind, fields);
+    }
+    Tell(kind, fields);
 }
 
 ChangeThresholds SiteModel::LimitsOf(unsigned int dataId, int recordType) const {
@@ -79,17 +199,39 @@ ChildState& SiteModel::ChildFor(unsigned int dataId, int recordType, const std::
     return added;
 }
 
+// A change is judged against the image of the last change, not the previous
+// cycle's, so a value that creeps by less than its threshold per cycle is
+// still reported once it moved by the threshold in all.
 void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int recordType,
                          const uint8_t* image, size_t length, const std::string& time) {
     const Layout* layout = LayoutOf(recordType);
-    std::lock_guard<std::mutex> lock(mutex_);
-    ChildState& child = ChildFor(dataId, recordType, device);
-    child.changed = layout == nullptr ||
-                    CountsAsChanged(*layout, child.image, image, length, LimitsOf(dataId, recordType));
-    child.image.assign(image, image + length);
-    child.time = time;
-    child.epochMs = NowEpochMs();
-    child.seq = working_.seq + 1;  // the cycle in progress
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ChildState& child = ChildFor(dataId, recordType, device);
+        std::vector<uint8_t>& reference = ReferenceOf(dataId, recordType);
+        child.changed = layout == nullptr ||
+                        CountsAsChanged(*layout, reference, image, length, LimitsOf(dataId, recordType));
+        child.image.assign(image, image + length);
+        if (child.changed) reference = child.image;
+        child.time = time;
+        child.epochMs = NowEpochMs();
+        child.seq = working_.seq + 1;  // the cycle in progress
+    }
+    if (listeners_.empty()) return;
+    Json::Value v(Json::objectValue);
+    v["data_id"] = dataId;
+    v["device"] = device;
+    v["type"] = recordType;
+    v["length"] = static_cast<Json::UInt64>(length);
+    v["image"] = HexText(image, length);
+    Tell("record", v);
+}
+
+std::vector<uint8_t>& SiteModel::ReferenceOf(unsigned int dataId, int recordType) {
+    for (Reference& r : references_) {
+        if (r.dataId == dataId && r.recordType == recordType) return r.image;
+    }
+    return references_.emplace_back(Reference{dataId, recordType, {}}).image;
 }
 
 uint64_t SiteModel::SeqOf(unsigned int dataId) const {
@@ -101,100 +243,94 @@ uint64_t SiteModel::SeqOf(unsigned int dataId) const {
 }
 
 std::vector<AlarmEvent> SiteModel::OnRules(const std::vector<rule_value>& rules,
-                                           const std::string& time) {
+                                           const std::string& time, const std::string& device) {
     std::vector<AlarmEvent> events;
-    std::vector<SiteListener*> listeners;
     SnapshotPtr published;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto& known = working_.rules;
         for (const rule_value& rule : rules) {
-            auto at = std::lower_bound(known.begin(), known.end(), rule,
-                                       [](const RuleState& s, const rule_value& r) {
-                                           return RuleKey(s.rule) < RuleKey(r);
-                                       });
-            if (at == known.end() || RuleKey(at->rule) != RuleKey(rule)) {
-                at = known.insert(at, RuleState{rule, ""});
-                at->rule.active = 0;  // a rule seen first changes state only when active
-            }
+            RuleState& state = RuleFor(rule, device);
             const bool active = rule.active != 0;
-            if ((at->rule.active != 0) != active) {
-                AlarmEvent e{rule, active, active ? time : at->raisedTime, active ? "" : time,
-                             SeqOf(rule.data_id)};
-                events.push_back(std::move(e));
-                at->raisedTime = active ? time : "";
+            if ((state.rule.active != 0) != active) {
+                events.push_back({rule, active, active ? time : state.raisedTime, active ? "" : time,
+                                  SeqOf(rule.data_id)});
+                state.raisedTime = active ? time : "";
+                state.rule = rule;
+                rulesChanged_ = true;
             }
-            at->rule = rule;
         }
-        if (events.empty()) return events;
-        Publish();
-        listeners = listeners_;
-        published = current_;
+        if (!events.empty()) {
+            working_.model = DeviceModelOf(rules_, working_.counters.cycles);
+            Publish();
+            published = current_;
+        }
     }
-    for (SiteListener* l : listeners) l->OnAlarms(events, published);
+    ReportRules(device, rules, !events.empty());
+    if (events.empty()) return events;
+    ReportAlarms(events, device);
+    for (SiteListener* l : listeners_) l->OnAlarms(events, published);
     return events;
 }
 
-void SiteModel::OnCycleEnd(double seconds, const std::string& time) {
-    std::vector<SiteListener*> listeners;
+void SiteModel::ReportRules(const std::string& device, const std::vector<rule_value>& rules, bool changed) {
+    if (listeners_.empty() || (!everyRuleBatch_ && !changed)) return;
+    Json::Value batch(Json::objectValue);
+    batch["data_id"] = rules.empty() ? 0u : rules.front().data_id;
+    batch["device"] = device;
+    batch["changed"] = changed;
+    Json::Value& list = batch["rules"] = Json::Value(Json::arrayValue);
+    for (const rule_value& rule : rules) list.append(BatchRuleJson(rule));
+    Tell("rules", batch);
+}
+
+void SiteModel::ReportAlarms(const std::vector<AlarmEvent>& events, const std::string& device) {
+    for (const AlarmEvent& e : events) Tell("alarm", AlarmJson(e, device));
+}
+
+void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) {
     SnapshotPtr published;
+    Json::Value cycle(Json::objectValue);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++working_.seq;
-        ++working_.counters.cycles;
+        cycle["count"] = static_cast<Json::UInt64>(working_.counters.cycles + 1);
+        if (rssKb >= 0) cycle["rss_kb"] = static_cast<Json::Int64>(rssKb);
+        Count("cycle", cycle);
         working_.cycleTime = time;
         working_.cycleEpochMs = NowEpochMs();
         working_.lastCycleSeconds = seconds;
         working_.cycleSeconds.Observe(seconds);
+        working_.model = DeviceModelOf(rules_, working_.counters.cycles);
         Publish();
-        listeners = listeners_;
         published = current_;
     }
-    for (SiteListener* l : listeners) l->OnCycle(published);
+    Tell("cycle", cycle);
+    for (SiteListener* l : listeners_) l->OnCycle(published);
 }
 
-void SiteModel::SetLink(bool up) {
-    std::vector<SiteListener*> listeners;
+void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event) {
     SnapshotPtr published;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (working_.linkUp == up) return;
-        working_.linkUp = up;
-        working_.availabilityEpochMs = NowEpochMs();
-        Publish();
-        listeners = listeners_;
-        published = current_;
+        if (!event.isNull()) Count(kind, event);
+        if (working_.*member != value) {
+            working_.*member = value;
+            working_.availabilityEpochMs = NowEpochMs();
+            Publish();
+            published = current_;
+        }
     }
-    for (SiteListener* l : listeners) l->OnAvailability(published);
+    if (!event.isNull()) Tell(kind, event);
+    if (!published) return;
+    for (SiteListener* l : listeners_) l->OnAvailability(published);
 }
 
-void SiteModel::SetStalled(bool stalled) {
-    std::vector<SiteListener*> listeners;
-    SnapshotPtr published;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (working_.stalled == stalled) return;
-        working_.stalled = stalled;
-        working_.availabilityEpochMs = NowEpochMs();
-        Publish();
-        listeners = listeners_;
-        published = current_;
-    }
-    for (SiteListener* l : listeners) l->OnAvailability(published);
+void SiteModel::SetLink(bool up, Json::Value event) {
+    Availability(&Snapshot::linkUp, up, "link", std::move(event));
 }
 
-// Counters reach readers with the next published snapshot, so counting costs
-// no copy per exchange.
-void SiteModel::Add(Count counter) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Counters& c = working_.counters;
-    switch (counter) {
-        case Count::Exchange: ++c.exchanges; break;
-        case Count::Timeout: ++c.timeouts; break;
-        case Count::FrameError: ++c.frameErrors; break;
-        case Count::Reconnect: ++c.reconnects; break;
-        case Count::StorageFailure: ++c.storageFailures; break;
-    }
+void SiteModel::SetStalled(bool stalled, Json::Value event) {
+    Availability(&Snapshot::stalled, stalled, "stalled", std::move(event));
 }
 
 void SiteModel::SetOutboxMessages(uint64_t count) {
@@ -205,6 +341,8 @@ void SiteModel::SetOutboxMessages(uint64_t count) {
 }
 
 void SiteModel::Publish() {
+    if (rulesChanged_) working_.rules = SharedList<RuleState>(rules_);
+    rulesChanged_ = false;
     std::atomic_store(&current_, SnapshotPtr(std::make_shared<Snapshot>(working_)));
 }
 

@@ -1,13 +1,20 @@
 #pragma once
 // The one model of the site. The poll thread and the threshold worker feed
-// it; the outputs (MQTT, HTTP, ...) read it. Feeding never waits on a reader:
-// every change publishes a new immutable snapshot that readers pick up with
-// one atomic load, and listeners are told on the feeding thread and must only
-// queue what they need.
+// it with everything that happens; the outputs (event file, history, MQTT,
+// HTTP, summary, service status) are its listeners and read its snapshots.
+// The model is the only alarm tracker, the only change rule, the only
+// counter set and the only place that decides the device model.
+//
+// Feeding never waits on a reader: every change of state publishes a new
+// immutable snapshot that readers pick up with one atomic load, and
+// listeners are told on the feeding thread and must only queue what they
+// need. Listeners are added before the first feed.
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <json/json.h>
 
 #include "change_rule.h"
 #include "site_snapshot.h"
@@ -19,12 +26,16 @@ using SnapshotPtr = std::shared_ptr<const Snapshot>;
 class SiteListener {
 public:
     virtual ~SiteListener() = default;
-    // A poll cycle completed (poll thread).
-    virtual void OnCycle(const SnapshotPtr& snapshot) = 0;
-    // Alarm rules changed state (threshold worker), in batch order.
-    virtual void OnAlarms(const std::vector<AlarmEvent>& events, const SnapshotPtr& snapshot) = 0;
+    // Something happened, as the event file writes it: its kind ("command",
+    // "record", "rules", "alarm", "timeout", "link", "storage", "cycle", ...)
+    // and its fields. Every counter of the model moved before this call.
+    virtual void OnEvent(const char* /*kind*/, const Json::Value& /*fields*/) {}
+    // A poll cycle completed: its records and rule batches came before.
+    virtual void OnCycle(const SnapshotPtr& /*snapshot*/) {}
+    // Alarm rules changed state, in batch order.
+    virtual void OnAlarms(const std::vector<AlarmEvent>& /*events*/, const SnapshotPtr& /*snapshot*/) {}
     // The line went up or down, or the poll stalled or resumed.
-    virtual void OnAvailability(const SnapshotPtr& snapshot) = 0;
+    virtual void OnAvailability(const SnapshotPtr& /*snapshot*/) {}
 };
 
 class SiteModel {
@@ -33,6 +44,12 @@ public:
 
     // Set up before the first feed.
     void SetThresholds(unsigned int dataId, int recordType, const ChangeThresholds& limits);
+    // The thresholds of every AC and DC child of a device configuration
+    // ("acSetting", "dcSetting"), over the children's own defaults.
+    void SetThresholdsOf(const Json::Value& deviceConfig);
+    // True: a "rules" event for every batch; false: only for batches in
+    // which some rule changed state.
+    void ReportEveryRuleBatch(bool every) { everyRuleBatch_ = every; }
     void AddListener(SiteListener* listener);
     // Cycle numbers continue from here (a restart keeps them growing).
     void StartSequenceAt(uint64_t seq);
@@ -40,16 +57,22 @@ public:
     // after a restart is reported; no events.
     void RestoreRules(const std::vector<RuleState>& active);
 
+    // Something happened: counted (see the counter table) and told to the
+    // listeners as one event.
+    void Report(const char* kind, Json::Value fields);
     // A child published its image for the cycle in progress; `time` is local time.
     void OnRecord(unsigned int dataId, const std::string& device, int recordType,
                   const uint8_t* image, size_t length, const std::string& time);
-    // One batch of rules; returns the raises and clears it caused.
-    std::vector<AlarmEvent> OnRules(const std::vector<rule_value>& rules, const std::string& time);
-    void OnCycleEnd(double seconds, const std::string& time);
-    void SetLink(bool up);
-    void SetStalled(bool stalled);
-    enum class Count { Exchange, Timeout, FrameError, Reconnect, StorageFailure };
-    void Add(Count counter);
+    // One batch of rules of a device; returns the raises and clears it caused.
+    std::vector<AlarmEvent> OnRules(const std::vector<rule_value>& rules, const std::string& time,
+                                    const std::string& device = "");
+    // The cycle completed: a "cycle" event (with the process's resident
+    // memory when it is known) and every listener's OnCycle.
+    void OnCycleEnd(double seconds, const std::string& time, long rssKb = -1);
+    // The line or the stall changed; `event`, when not null, is the "link" or
+    // "stalled" event that tells it.
+    void SetLink(bool up, Json::Value event = Json::Value());
+    void SetStalled(bool stalled, Json::Value event = Json::Value());
     // Messages waiting in the MQTT outbox (its owner reports them).
     void SetOutboxMessages(uint64_t count);
 
@@ -62,16 +85,36 @@ private:
         int recordType;
         ChangeThresholds limits;
     };
+    // The image of each child's last change, what the next is judged against.
+    struct Reference {
+        unsigned int dataId;
+        int recordType;
+        std::vector<uint8_t> image;
+    };
+    std::vector<uint8_t>& ReferenceOf(unsigned int dataId, int recordType);
     ChildState& ChildFor(unsigned int dataId, int recordType, const std::string& device);
     ChangeThresholds LimitsOf(unsigned int dataId, int recordType) const;
     uint64_t SeqOf(unsigned int dataId) const;
+    RuleState& RuleFor(const rule_value& rule, const std::string& device);
+    void Count(const char* kind, const Json::Value& fields);
+    void Tell(const char* kind, const Json::Value& fields);
+    void ReportRules(const std::string& device, const std::vector<rule_value>& rules, bool changed);
+    void ReportAlarms(const std::vector<AlarmEvent>& events, const std::string& device);
+    void Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event);
     void Publish();
 
     mutable std::mutex mutex_;  // the working state; held only by feeders
-    Snapshot working_;
+    Snapshot working_;          // its rules are published from rules_
+    std::vector<RuleState> rules_;
+    bool rulesChanged_ = false;
     std::vector<Limit> limits_;
-    std::vector<SiteListener*> listeners_;
+    std::vector<Reference> references_;
+    std::vector<SiteListener*> listeners_;  // fixed before the first feed
+    bool everyRuleBatch_ = true;
     SnapshotPtr current_;
 };
+
+// The device model a snapshot's rules and cycles tell (see Snapshot::model).
+std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles);
 
 }  // namespace site

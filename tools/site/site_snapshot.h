@@ -5,6 +5,7 @@
 // published; readers keep it as long as they like.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct ChildState {
 struct RuleState {
     rule_value rule;              // as the newest batch gave it
     std::string raisedTime;       // when it became active; empty while inactive
+    std::string device;           // device type of the batch: "trm27k", "trm27k-ac", ...
 };
 
 // One alarm raise or clear, as the outputs report it.
@@ -57,8 +59,31 @@ struct DurationHistogram {
     void Observe(double seconds);
 };
 
+// A list that snapshots share until it changes: every rule of the site is a
+// few hundred entries, copied only when an alarm changes, not per snapshot.
+template <class T>
+class SharedList {
+public:
+    SharedList() : items_(std::make_shared<const std::vector<T>>()) {}
+    explicit SharedList(std::vector<T> items)
+        : items_(std::make_shared<const std::vector<T>>(std::move(items))) {}
+    auto begin() const { return items_->begin(); }
+    auto end() const { return items_->end(); }
+    size_t size() const { return items_->size(); }
+    bool empty() const { return items_->empty(); }
+    const T& operator[](size_t k) const { return (*items_)[k]; }
+    const std::vector<T>& Items() const { return *items_; }
+
+private:
+    std::shared_ptr<const std::vector<T>> items_;
+};
+
 struct Snapshot {
     std::string site;
+    // The device model as far as the monitor can tell: empty until a cycle
+    // completed; then the accepted model, unless the plug-in's model check
+    // reported a mismatch, whose detail names what the device sent.
+    std::string model;
     uint64_t seq = 0;             // sequence number of the newest completed cycle
     std::string cycleTime;        // local time it completed; empty before the first
     int64_t cycleEpochMs = 0;     // the same moment, milliseconds since 1970 (UTC); 0 before
@@ -70,7 +95,7 @@ struct Snapshot {
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
     DurationHistogram cycleSeconds;
     std::vector<ChildState> children;  // in the order they first published
-    std::vector<RuleState> rules;      // every rule seen, by data id, key, detail
+    SharedList<RuleState> rules;       // every rule seen, by data id, key, detail
 
     const ChildState* Child(unsigned int dataId, int recordType) const;
     // Up: the line is up and the poll is not stalled.

@@ -39,7 +39,7 @@ TEST(Summary, ShowsTheModelsValuesAndOnlyActiveAlarms) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* out = ::open_memstream(&text, &size);
-    monitor::PrintSummary(out, 7, *model.Current());
+    summary::PrintSummary(out, 7, *model.Current());
     std::fclose(out);
     const std::string summary(text, size);
     std::free(text);

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-namespace monitor {
+namespace summary {
 
 class SummaryWriter {
 public:
@@ -44,4 +44,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace monitor
+}  // namespace summary

@@ -12,7 +12,11 @@
 #include <ctime>
 #include <sstream>
 
-namespace monitor {
+#include "local_time.h"
+
+#include "float_json.h"
+
+namespace events {
 
 namespace {
 // Length of the UTF-8 sequence at `s`, or 0 when it is not a valid one.
@@ -63,6 +67,14 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 }  // namespace
 
 EventLog::~EventLog() {
+    if (thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -75,9 +87,11 @@ bool EventLog::Open(const std::string& path, std::string& error, EventFileSettin
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;  // readable texts; MakeValidUtf8 keeps the file valid
-    builder["precision"] = 7;     // values are 32-bit floats: about seven digits
+    site::SetJsonDigits(builder);  // floats as site::FloatJson gives them
     writer_.reset(builder.newStreamWriter());
-    return OpenFile(error);
+    if (!OpenFile(error)) return false;
+    thread_ = std::thread([this] { Run(); });
+    return true;
 }
 
 bool EventLog::OpenFile(std::string& error) {
@@ -164,8 +178,8 @@ bool EventLog::Append(const std::string& line) {
 
 void EventLog::ReportFailure(int cause) {
     ++lost_;
-    ++lostSinceWrite_;
     lastFailure_ = std::strerror(cause);
+    if (lostSinceWrite_++ == 0 && onFailure_) onFailure_(lastFailure_);
     if (std::find(causesReported_.begin(), causesReported_.end(), cause) != causesReported_.end()) {
         return;
     }
@@ -178,11 +192,12 @@ void EventLog::ReportFailure(int cause) {
 std::string EventLog::Line(const char* event, Json::Value fields) {
     Json::Value line(Json::objectValue);
     line["event"] = event;
-    line["time"] = LocalIsoTime();
+    line["time"] = site::LocalIsoTime();
     line["t_ms"] = static_cast<Json::Int64>(MonotonicMs());
     for (const auto& name : fields.getMemberNames()) line[name] = fields[name];
     MakeValidUtf8(line);
     std::ostringstream text;
+    std::lock_guard<std::mutex> lock(formatMutex_);  // the writer is shared
     writer_->write(line, &text);
     text << '\n';
     return text.str();
@@ -190,8 +205,58 @@ std::string EventLog::Line(const char* event, Json::Value fields) {
 
 void EventLog::Write(const char* event, Json::Value fields) {
     if (path_.empty() || Omitted(event)) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const std::string line = Line(event, std::move(fields));
+    std::string line = Line(event, std::move(fields));
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        if (queuedBytes_ + line.size() > kMaxQueuedBytes) {
+            ++dropped_;
+            return;
+        }
+        queuedBytes_ += line.size();
+        queue_.push_back(std::move(line));
+    }
+    wake_.notify_one();
+}
+
+void EventLog::Flush() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    idle_.wait(lock, [this] { return queue_.empty() && !writing_; });
+}
+
+uint64_t EventLog::Lost() {
+    Flush();
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return lost_ + dropped_;
+}
+
+// The file's thread: takes the queued lines and writes them one by one.
+void EventLog::Run() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) break;  // stopping, and everything is written
+        std::deque<std::string> lines;
+        lines.swap(queue_);
+        queuedBytes_ = 0;
+        const uint64_t dropped = dropped_;
+        dropped_ = 0;
+        writing_ = true;
+        lock.unlock();
+        if (dropped > 0) {
+            lost_ += dropped;
+            lostSinceWrite_ += dropped;
+            lastFailure_ = "the disk could not keep up";
+        }
+        for (const std::string& line : lines) WriteLine(line);
+        lock.lock();
+        writing_ = false;
+        if (queue_.empty()) idle_.notify_all();
+    }
+    writing_ = false;
+    idle_.notify_all();
+}
+
+void EventLog::WriteLine(const std::string& line) {
     if (g_reopen.exchange(false)) {
         std::string error;
         if (!OpenFile(error)) std::fprintf(stderr, "trm27k-monitor: %s\n", error.c_str());
@@ -221,24 +286,4 @@ int64_t MonotonicMs() {
                                                                  start).count();
 }
 
-std::string LocalIsoTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
-
-std::string HexText(const uint8_t* data, size_t length) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(2 * length);
-    for (size_t i = 0; i < length; ++i) {
-        out += kHex[data[i] >> 4];
-        out += kHex[data[i] & 0xF];
-    }
-    return out;
-}
-
-}  // namespace monitor
+}  // namespace events

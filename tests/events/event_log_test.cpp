@@ -6,6 +6,7 @@
 #include "JsonText.h"
 #include "ScratchDir.h"
 #include "event_log.h"
+#include "hex_text.h"
 
 namespace {
 std::vector<std::string> Lines(const std::string& path) {
@@ -20,7 +21,7 @@ TEST(EventLog, EachEventIsOneLineWithEventAndTime) {
     const testing_support::ScratchDir scratch("event-log");
     const std::string path = scratch.Path() + "/events.jsonl";
     {
-        monitor::EventLog log;
+        events::EventLog log;
         std::string error;
         ASSERT_TRUE(log.Open(path, error));
         Json::Value v(Json::objectValue);
@@ -41,7 +42,7 @@ TEST(EventLog, BytesThatAreNotUtf8BecomeReplacementCharacters) {
     const testing_support::ScratchDir scratch("event-bad");
     const std::string path = scratch.Path() + "/events.jsonl";
     {
-        monitor::EventLog log;
+        events::EventLog log;
         std::string error;
         ASSERT_TRUE(log.Open(path, error));
         Json::Value v(Json::objectValue);
@@ -64,5 +65,5 @@ TEST(EventLog, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 
 TEST(EventLog, HexTextIsUppercase) {
     const uint8_t bytes[3] = {0x0B, 0xAF, 0x00};
-    EXPECT_EQ("0BAF00", monitor::HexText(bytes, 3));
+    EXPECT_EQ("0BAF00", site::HexText(bytes, 3));
 }

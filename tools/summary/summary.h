@@ -7,8 +7,8 @@
 
 #include "site_snapshot.h"
 
-namespace monitor {
+namespace summary {
 
 void PrintSummary(std::FILE* out, long cycle, const site::Snapshot& snapshot);
 
-}  // namespace monitor
+}  // namespace summary

@@ -1,16 +1,16 @@
-// When an image is worth a history row: thresholds on voltages and
-// currents, every state byte, never the time stamp.
+// The one change rule: thresholds on voltages and currents, every state
+// byte, any rectifier value, never the time stamp.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "image_change.h"
+#include "change_rule.h"
 #include "record_fields.h"
 
 namespace {
-using decode::AcC;
-using decode::AcT;
+using site::AcC;
+using site::AcT;
 
 // An AC image of one screen with `channels` channels, all zero.
 std::vector<uint8_t> AcImage(uint8_t channels) {
@@ -22,11 +22,11 @@ std::vector<uint8_t> AcImage(uint8_t channels) {
 void SetFloat(std::vector<uint8_t>& image, size_t at, float v) { std::memcpy(&image[at], &v, 4); }
 
 bool Changed(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int type = 5175) {
-    return monitor::ImageChanged(type, a.data(), a.size(), b.data(), b.size(), {20.0f, 5.0f});
+    return site::CountsAsChanged(*site::LayoutOf(type), a, b.data(), b.size(), {20.0f, 5.0f});
 }
 }  // namespace
 
-TEST(ImageChange, ThresholdsStateBytesAndTheTimeStamp) {
+TEST(ChangeRule, ThresholdsStateBytesAndTheTimeStamp) {
     const std::vector<uint8_t> before = AcImage(2);
     const size_t second = sizeof(AcT) + sizeof(AcC);  // the second channel
     const auto with = [&](size_t at, float v) {
@@ -39,28 +39,32 @@ TEST(ImageChange, ThresholdsStateBytesAndTheTimeStamp) {
     EXPECT_TRUE(Changed(before, with(second + offsetof(AcC, c), -20.0f)));
     EXPECT_FALSE(Changed(before, with(offsetof(AcT, ia), 4.9f)));
     EXPECT_TRUE(Changed(before, with(offsetof(AcT, ic), 5.0f)));
-    // The frequency takes no part in the indication, but a row at the stop
-    // keeps the exact last image.
-    const auto frequency = with(second + offsetof(AcC, f), 50.0f);
-    EXPECT_FALSE(Changed(before, frequency));
-    EXPECT_TRUE(monitor::ImageDiffers(5175, before.data(), before.size(), frequency.data(),
-                                      frequency.size()));
+    EXPECT_FALSE(Changed(before, with(second + offsetof(AcC, f), 50.0f))) << "the frequency takes no part";
 
     auto alarm = before;
     alarm[second + offsetof(AcC, c_alert)] = 2;
-    EXPECT_TRUE(Changed(before, alarm));
+    EXPECT_TRUE(Changed(before, alarm)) << "a state byte always counts";
     auto stamped = before;
     stamped[offsetof(AcT, ttime) + 6] = 59;
     EXPECT_FALSE(Changed(before, stamped));
-    EXPECT_FALSE(monitor::ImageDiffers(5175, before.data(), before.size(), stamped.data(),
-                                       stamped.size()));
     EXPECT_TRUE(Changed(before, AcImage(3)));
+    EXPECT_TRUE(Changed({}, before)) << "the first image";
 
-    // DC: v against diff_v, i against diff_i.
-    std::vector<uint8_t> dc(sizeof(decode::DcT), 0), dcLater = dc;
-    SetFloat(dcLater, offsetof(decode::DcT, i), 6.0f);
+    // DC: v against diff_v, i against diff_i, the alarm bytes always.
+    std::vector<uint8_t> dc(sizeof(site::DcT), 0), dcLater = dc;
+    SetFloat(dcLater, offsetof(site::DcT, i), 6.0f);
     EXPECT_TRUE(Changed(dc, dcLater, 5176));
-    SetFloat(dcLater, offsetof(decode::DcT, i), 0.0f);
-    SetFloat(dcLater, offsetof(decode::DcT, v), 19.0f);
+    SetFloat(dcLater, offsetof(site::DcT, i), 0.0f);
+    SetFloat(dcLater, offsetof(site::DcT, v), 19.0f);
     EXPECT_FALSE(Changed(dc, dcLater, 5176));
+    dcLater[offsetof(site::DcT, v_alarm)] = 1;
+    EXPECT_TRUE(Changed(dc, dcLater, 5176));
+
+    // The rectifier group: any value, not its time stamp.
+    std::vector<uint8_t> rc(sizeof(site::RcT), 0), rcLater = rc;
+    SetFloat(rcLater, offsetof(site::RcT, group_value), 0.01f);
+    EXPECT_TRUE(Changed(rc, rcLater, 5177));
+    rcLater = rc;
+    rcLater[offsetof(site::RcT, ttime)] = 1;
+    EXPECT_FALSE(Changed(rc, rcLater, 5177));
 }

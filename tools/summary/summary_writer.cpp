@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 
-namespace monitor {
+namespace summary {
 
 namespace {
 constexpr std::chrono::seconds kGrace{1};
@@ -84,4 +84,4 @@ bool SummaryWriter::WaitWritable() {
     }
 }
 
-}  // namespace monitor
+}  // namespace summary

@@ -4,7 +4,7 @@
 
 #include "record_values.h"
 
-namespace monitor {
+namespace summary {
 
 namespace {
 // Value `name` of the record at `base`, one decimal, or "—".
@@ -63,4 +63,4 @@ void PrintSummary(std::FILE* out, long cycle, const site::Snapshot& snapshot) {
     std::fflush(out);
 }
 
-}  // namespace monitor
+}  // namespace summary

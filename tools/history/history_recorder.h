@@ -1,0 +1,97 @@
+#pragma once
+// The history file, a listener of the site model: each cycle's images (all
+// of them, or only those the model counts as changed, with a row per child
+// at least every few minutes), the alarm raises and clears, the active
+// alarms and when each child was last seen, written by the recorder's own
+// thread in one transaction per cycle or per commit interval, so a slow
+// card never holds up the poll.
+//
+// The listener calls only copy what a row needs. A transaction always ends
+// at a cycle's end: the alarms of a cycle go with its images, and the commit
+// hooks (the MQTT outbox) are told that cycle. A write that fails is never
+// reported as saved: its rows stay pending and go with the next write (the
+// oldest are dropped and counted as lost past a bound), each failure is a
+// "storage" event, the first failure of each kind a log line; every saved
+// image is a "history" event. Both reach the event file through the model.
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "history_store.h"
+#include "site_model.h"
+
+namespace history {
+
+struct RecorderSettings {
+    bool changesOnly = false;  // rows only for changed images (and the periodic one)
+    int commitCycles = 1;      // cycles per transaction
+    int retainDays = 30;       // 0: keep every row
+    // A pause before every write, for tests that show a slow card holds up
+    // nothing (the environment's TRM27K_TEST_COMMIT_DELAY_MS).
+    std::chrono::milliseconds commitDelay{0};
+};
+
+class HistoryRecorder : public site::SiteListener {
+public:
+    HistoryRecorder(HistoryStore& store, site::SiteModel& model, RecorderSettings settings);
+    ~HistoryRecorder() override;
+    HistoryRecorder(const HistoryRecorder&) = delete;
+    HistoryRecorder& operator=(const HistoryRecorder&) = delete;
+
+    void Start();
+    void OnCycle(const site::SnapshotPtr& snapshot) override;
+    void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
+    // At the stop: a row for every child whose last row is not of its newest
+    // image, then everything pending, written; the thread ends.
+    void Stop();
+
+    // Rows that could not be written and were given up.
+    uint64_t Lost();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    using Key = std::pair<unsigned int, std::string>;
+    // What the listener calls gathered; a transaction takes the closed part.
+    struct Pending {
+        std::vector<ImageRow> images;
+        std::vector<AlarmRow> alarms;
+        int cycles = 0;
+        uint64_t seq = 0;
+    };
+
+    void Run();
+    bool Due() const;
+    Batch TakeBatch(bool all);
+    void Write(Batch batch);
+    void Succeeded(const Batch& batch);
+    void Failed(Batch batch, const std::string& reason);
+    void DropBeyondBound();
+    void QueueFinalRows();
+
+    HistoryStore& store_;
+    site::SiteModel& model_;
+    RecorderSettings settings_;
+
+    std::mutex mutex_;  // everything below but the thread
+    std::condition_variable wake_;
+    Pending open_;    // since the last cycle's end
+    Pending closed_;  // whole cycles, waiting for the writer
+    site::SnapshotPtr latest_;  // the snapshot of the newest cycle end
+    std::map<Key, Clock::time_point> lastRow_;  // when each child last got a row
+    std::map<Key, uint64_t> rowSeq_;            // the cycle of that row
+    bool failing_ = false;
+    bool stop_ = false;
+    uint64_t lost_ = 0;
+
+    // The writer's thread only.
+    std::vector<std::string> reasonsLogged_;
+    uint64_t failuresSinceWrite_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace history
