@@ -276,3 +276,43 @@ TEST(MonitorStorage, TheDecoderReadsWithoutChangingAnything) {
     EXPECT_EQ("[", all.second);
     EXPECT_EQ("0", Sql(db, "PRAGMA user_version"));  // not upgraded by a reader
 }
+
+namespace {
+// The longest pause between two commands of a run, in milliseconds.
+int64_t LongestCommandGap(const std::vector<Json::Value>& events) {
+    int64_t longest = 0, last = -1;
+    for (const Json::Value& e : EventsOf(events, "command")) {
+        const int64_t at = e["t_ms"].asInt64();
+        if (last >= 0) longest = std::max(longest, at - last);
+        last = at;
+    }
+    return longest;
+}
+}  // namespace
+
+// A slow card (every history commit takes 3 s) moves no exchange: the poll
+// goes on while the history's own thread waits, and the commits that follow
+// take every cycle that came meanwhile, none lost.
+TEST(MonitorStorage, ASlowCommitHoldsUpNoExchange) {
+    const ScratchDir scratch("storage-slow");
+    const std::string& dir = scratch.Path();
+    const std::vector<std::string> args = {"--cycles", "12", "--history", dir + "/h.db",
+                                           "--events-omit", "record,rules"};
+    const MonitorRun quick = Monitor(dir, args);
+    ASSERT_EQ(0, quick.status);
+    std::remove((dir + "/events.jsonl").c_str());
+    std::remove((dir + "/h.db").c_str());
+    setenv("TRM27K_TEST_COMMIT_DELAY_MS", "3000", 1);
+    const MonitorRun slow = Monitor(dir, args);
+    unsetenv("TRM27K_TEST_COMMIT_DELAY_MS");
+    ASSERT_EQ(0, slow.status);
+    size_t cyclesBeforeFirstRow = 0;
+    for (const Json::Value& e : slow.events) {
+        if (e["event"] == "history") break;
+        cyclesBeforeFirstRow += e["event"] == "cycle";
+    }
+    EXPECT_GE(cyclesBeforeFirstRow, 3u) << "cycles went on while the first commit waited";
+    EXPECT_LT(LongestCommandGap(slow.events), 1500) << "quick run: " << LongestCommandGap(quick.events) << " ms";
+    EXPECT_EQ(Count(quick.events, "history"), Count(slow.events, "history"));
+    EXPECT_EQ("60", Sql(dir + "/h.db", "SELECT count(*) FROM history"));
+}
