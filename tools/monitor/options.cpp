@@ -141,7 +141,7 @@ const OptionRow kOptions[] = {
     {"query", "ID:KEY", "answer Get_Value(0, KEY) of child ID after every cycle (repeatable)",
      &Options::queries, QueryText, 0, 0, false},
     Text("events", "FILE", "JSON Lines event file", &Options::events),
-    Text("history", "FILE", "SQLite history (default: in memory)", &Options::history),
+    Text("history", "FILE", "SQLite history (default: none: no trends, nothing kept)", &Options::history),
     Text("plugin-stdout", "FILE", "where the plug-in's own output lines go (default: stderr)",
          &Options::pluginStdout),
     Text("log-level", "LEVEL", "trace, debug, info, warn, error, off (default: info)",

@@ -32,7 +32,7 @@ bool Outbox::Open(const std::string& path, uint64_t maxBytes, std::string& error
     }
     sqlite3_busy_timeout(db_, 5000);
     char* message = nullptr;
-    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+    if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", nullptr, nullptr,
                      &message) != SQLITE_OK ||
         sqlite3_exec(db_, sql::kSchema, nullptr, nullptr, &message) != SQLITE_OK) {
         error = std::string("outbox: ") + (message != nullptr ? message : "sqlite error");
