@@ -11,6 +11,7 @@
 #include <map>
 #include <random>
 
+#include "Broker.h"
 #include "ProcessKit.h"
 
 using namespace testing_support;
@@ -315,4 +316,29 @@ TEST(MonitorStorage, ASlowCommitHoldsUpNoExchange) {
     EXPECT_LT(LongestCommandGap(slow.events), 1500) << "quick run: " << LongestCommandGap(quick.events) << " ms";
     EXPECT_EQ(Count(quick.events, "history"), Count(slow.events, "history"));
     EXPECT_EQ("60", Sql(dir + "/h.db", "SELECT count(*) FROM history"));
+}
+
+// With the broker away and the outbox at its bound, every message given up
+// is told: a "storage" event with the drops by kind (the oldest states go
+// first), once at most a minute and at the stop, never silently.
+TEST(MonitorStorage, OutboxDropsAreTold) {
+    const ScratchDir scratch("storage-outbox");
+    const std::string& dir = scratch.Path();
+    const MonitorRun run = Monitor(dir, {"--cycles", "400", "--mqtt", "127.0.0.1:" + std::to_string(FreePort()),
+                                         "--mqtt-heartbeat", "0", "--outbox-max-mb", "1",
+                                         "--events-omit", "command,record,rules"});
+    EXPECT_EQ(0, run.status);
+    const auto storage = EventsOf(run.events, "storage");
+    ASSERT_FALSE(storage.empty());
+    uint64_t states = 0;
+    for (const Json::Value& e : storage) {
+        EXPECT_EQ("outbox", e["target"].asString());
+        EXPECT_EQ("dropped", e["state"].asString());
+        EXPECT_EQ(0u, e["dropped"]["alarm"].asUInt64()) << "raises and clears go last";
+        states += e["dropped"]["state"].asUInt64();
+    }
+    EXPECT_GT(states, 0u);
+    const auto cycles = EventsOf(run.events, "cycle");
+    const int64_t minutes = (cycles.back()["t_ms"].asInt64() - cycles.front()["t_ms"].asInt64()) / 60000;
+    EXPECT_LE(storage.size(), 2u + static_cast<size_t>(minutes)) << "at most once a minute, and at the stop";
 }

@@ -128,13 +128,23 @@ constexpr CounterRow kCounters[] = {
     {"trm27k_timeouts_total", "Replies that did not come in time.", &site::Counters::timeouts},
     {"trm27k_frame_errors_total", "Replies refused by the frame decoder.", &site::Counters::frameErrors},
     {"trm27k_reconnects_total", "Times the line was opened again.", &site::Counters::reconnects},
-    {"trm27k_storage_failures_total", "History writes that failed.", &site::Counters::storageFailures},
+    {"trm27k_storage_failures_total", "Writes of the history, the event file or the MQTT outbox that failed.",
+     &site::Counters::storageFailures},
 };
 
 void Counters(std::string& out, const site::Snapshot& s) {
     for (const CounterRow& c : kCounters) {
         Family(out, c.name, "counter", c.help);
         Sample(out, c.name, {{"site", s.site}}, static_cast<double>(s.counters.*c.member));
+    }
+}
+
+void OutboxDropped(std::string& out, const site::Snapshot& s) {
+    static constexpr const char* kKinds[] = {"state", "alarms", "alarm"};
+    constexpr const char* kName = "trm27k_outbox_dropped_total";
+    Family(out, kName, "counter", "MQTT messages the full outbox gave up, by kind.");
+    for (size_t k = 0; k < s.outboxDropped.size(); ++k) {
+        Sample(out, kName, {{"site", s.site}, {"kind", kKinds[k]}}, static_cast<double>(s.outboxDropped[k]));
     }
 }
 
@@ -168,6 +178,7 @@ void RenderMetrics(const site::Snapshot& s, const std::string& version, std::str
     Family(out, "trm27k_outbox_messages", "gauge", "MQTT messages waiting in the outbox.");
     Sample(out, "trm27k_outbox_messages", {{"site", s.site}}, static_cast<double>(s.outboxMessages));
     Counters(out, s);
+    OutboxDropped(out, s);
     CycleHistogram(out, s);
     MeasuredValues(out, s);
     Alarms(out, s);

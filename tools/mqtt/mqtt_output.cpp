@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 namespace mqtt {
@@ -198,11 +199,39 @@ void MqttOutput::Run() {
         }
         if (online_) SendPending();
         model_.SetOutboxMessages(outbox_.Count());
+        ReportDrops(false);
         if (stopping) break;
         lock.lock();
     }
+    ReportDrops(true);
     int mid = 0;
     if (online_ && PublishNow({Kind::State, StatusTopic(settings_), "offline", true}, &mid)) finalMid_ = mid;
+}
+
+// Messages the full outbox gave up: counted in the model at once, told by a
+// "storage" event and a log line at most once a minute (and at the stop),
+// with the drops by kind since the last time.
+void MqttOutput::ReportDrops(bool stopping) {
+    const std::array<uint64_t, 3> dropped = outbox_.Dropped();
+    model_.SetOutboxDropped(dropped);
+    if (dropped == dropsTold_) return;
+    const auto now = Clock::now();
+    if (!stopping && dropsToldAt_ != Clock::time_point{} && now - dropsToldAt_ < std::chrono::minutes(1)) return;
+    static constexpr const char* kKinds[] = {"state", "alarms", "alarm"};
+    Json::Value v(Json::objectValue);
+    v["target"] = "outbox";
+    v["state"] = "dropped";
+    v["reason"] = "the outbox is full (--outbox-max-mb); the oldest messages were given up";
+    uint64_t total = 0;
+    for (size_t k = 0; k < dropped.size(); ++k) {
+        v["dropped"][kKinds[k]] = static_cast<Json::UInt64>(dropped[k] - dropsTold_[k]);
+        total += dropped[k] - dropsTold_[k];
+    }
+    std::fprintf(stderr, "trm27k-monitor: the MQTT outbox is full: %llu messages given up\n",
+                 static_cast<unsigned long long>(total));
+    model_.Report("storage", std::move(v));
+    dropsTold_ = dropped;
+    dropsToldAt_ = now;
 }
 
 // Without a history file: everything queued since the last turn goes into

@@ -9,6 +9,7 @@
 // writes the outbox and sends from it in order, at most `kWindow` messages
 // unacknowledged; a network thread runs the client and reconnects with a
 // delay that doubles up to the configured cap.
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -89,6 +90,7 @@ private:
     void SendStatus(const site::Snapshot& snapshot);
     void SendDiscovery(const site::Snapshot& snapshot);
     bool PublishNow(const Message& m, int* mid);
+    void ReportDrops(bool stopping);
 
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -130,6 +132,8 @@ private:
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id
     size_t discoveredChildren_ = 0;
     int finalMid_ = -1;                // the last "offline", waited for at a stop
+    std::array<uint64_t, 3> dropsTold_{};
+    Clock::time_point dropsToldAt_{};
     std::thread thread_;
     std::thread network_;
 };

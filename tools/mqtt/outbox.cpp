@@ -139,7 +139,7 @@ void Outbox::Trim() {
             if (length < 0) break;
             bytes_ -= static_cast<uint64_t>(length);
             --count_;
-            ++dropped_;
+            ++dropped_[static_cast<size_t>(kind)];
         }
     }
 }
@@ -182,7 +182,7 @@ uint64_t Outbox::Bytes() {
     return bytes_;
 }
 
-uint64_t Outbox::Dropped() {
+std::array<uint64_t, 3> Outbox::Dropped() {
     std::lock_guard<std::mutex> lock(mutex_);
     return dropped_;
 }

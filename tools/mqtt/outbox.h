@@ -5,6 +5,7 @@
 // full it drops the oldest states first, then the oldest active-alarm lists,
 // alarm raises and clears last, and counts every drop. Safe from several
 // threads (the sender and the client's acknowledgement callback).
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -45,7 +46,9 @@ public:
     void Remove(int64_t id);
     uint64_t Count();
     uint64_t Bytes();
-    uint64_t Dropped();
+    // Messages given up to keep the bound, by kind (state, active-alarm
+    // lists, alarm raises and clears), since the outbox was opened.
+    std::array<uint64_t, 3> Dropped();
     uint64_t LastSeq();
 
 private:
@@ -63,7 +66,7 @@ private:
     uint64_t maxBytes_ = 0;
     uint64_t count_ = 0;
     uint64_t bytes_ = 0;
-    uint64_t dropped_ = 0;
+    std::array<uint64_t, 3> dropped_{};
     uint64_t seq_ = 0;
 };
 

@@ -340,6 +340,13 @@ void SiteModel::SetOutboxMessages(uint64_t count) {
     Publish();
 }
 
+void SiteModel::SetOutboxDropped(const std::array<uint64_t, 3>& dropped) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (working_.outboxDropped == dropped) return;
+    working_.outboxDropped = dropped;
+    Publish();
+}
+
 void SiteModel::Publish() {
     if (rulesChanged_) working_.rules = SharedList<RuleState>(rules_);
     rulesChanged_ = false;

@@ -73,8 +73,10 @@ public:
     // "stalled" event that tells it.
     void SetLink(bool up, Json::Value event = Json::Value());
     void SetStalled(bool stalled, Json::Value event = Json::Value());
-    // Messages waiting in the MQTT outbox (its owner reports them).
+    // Messages waiting in the MQTT outbox, and those it gave up by kind (its
+    // owner reports them).
     void SetOutboxMessages(uint64_t count);
+    void SetOutboxDropped(const std::array<uint64_t, 3>& dropped);
 
     // The newest snapshot; never null.
     SnapshotPtr Current() const;

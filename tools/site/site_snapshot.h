@@ -93,6 +93,9 @@ struct Snapshot {
     int64_t availabilityEpochMs = 0;  // when the link or the stall last changed; 0: never
     Counters counters;
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
+    // MQTT messages the full outbox gave up, by kind: states, active-alarm
+    // lists, alarm raises and clears.
+    std::array<uint64_t, 3> outboxDropped{};
     DurationHistogram cycleSeconds;
     std::vector<ChildState> children;  // in the order they first published
     SharedList<RuleState> rules;       // every rule seen, by data id, key, detail
