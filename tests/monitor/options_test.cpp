@@ -2,6 +2,9 @@
 // configuration file, and the refusals of both.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 
 #include "options.h"
@@ -21,6 +24,16 @@ std::string ConfigFile(const std::string& name, const std::string& text) {
 }
 
 constexpr const char* kDevice = R"("acSetting": [{"data_id": 11}], "rcSetting": {})";
+
+// Two names of one file: a database and a hard link to it.
+std::pair<std::string, std::string> HardLinked() {
+    const std::string db = ::testing::TempDir() + "trm27k-options-linked.db";
+    const std::string link = db + ".link";
+    std::ofstream(db) << "x";
+    std::remove(link.c_str());
+    EXPECT_EQ(0, ::link(db.c_str(), link.c_str()));
+    return {db, link};
+}
 }  // namespace
 
 TEST(MonitorOptions, DefaultsAndValues) {
@@ -81,6 +94,13 @@ TEST(MonitorOptions, CommandLineRefusalsExitWithTwoAndAReason) {
         {{"--http-password-hash", "hunter2", "--http-user", "site"}, "never the password"},
         {{"--http-user", "site:7"}, "without ':'"},
         {{"--http-user", "site"}, "go together"},
+        {{"--mqtt", "a b:1883"}, "HOST or HOST:PORT"},
+        {{"--mqtt-user", "trm"}, "--mqtt-user has no effect without --mqtt"},
+        {{"--mqtt-password-file", "/etc/pass"}, "without --mqtt"},
+        {{"--mqtt-ca", "/etc/ca.pem"}, "without --mqtt"},
+        {{"--history", HardLinked().first, "--events", HardLinked().second}, "same file"},
+        {{"--history", "/tmp/x/h.db", "--events", "/tmp/x/h.db-wal"}, "a file of the --history database"},
+        {{"--history", "/tmp/x/h.db", "--plugin-stdout", "/tmp/x/h.db-journal"}, "--plugin-stdout names a file"},
     };
     for (const auto& [args, reason] : cases) {
         monitor::Options o;
@@ -110,6 +130,10 @@ TEST(MonitorOptions, ConfigurationRefusalsNameTheKey) {
         {R"({"adress": 3, "rcSetting": {}})", "key \"adress\": unknown"},
         {R"({"dcSetting": [{"data_id": 21, "appSetting": {"diff_v": []}}], "rcSetting": {}})",
          "key \"dcSetting[0].appSetting.diff_v\": must be a number"},
+        {R"({"dcSetting": [{"data_id": 21, "appSetting": {"diff_v": -0.1}}], "rcSetting": {}})",
+         "key \"dcSetting[0].appSetting.diff_v\": must be a number of 0 or more"},
+        {R"({"acSetting": [{"data_id": 11, "appSetting": {"diff_i": "-2"}}], "rcSetting": {}})",
+         "key \"acSetting[0].appSetting.diff_i\": must be a number of 0 or more"},
         {R"({"acSetting": [{"data_id": 11}, {"data_id": 11}], "rcSetting": {}})",
          "key \"acSetting[1].data_id\": data id 11 is used twice"},
         {std::string("{") + kDevice + R"(, "monitor": {"cycle": 3}})", "key \"monitor.cycle\": unknown"},
@@ -131,4 +155,10 @@ TEST(MonitorOptions, ConfigurationRefusalsNameTheKey) {
         EXPECT_EQ(0u, r.text.find(path + ": ")) << r.text;
         EXPECT_NE(std::string::npos, r.text.find(reason)) << text << " gave " << r.text;
     }
+    // A value is checked even where the command line gives the same option.
+    const std::string both = ConfigFile("both", std::string("{") + kDevice + R"(, "monitor": {"cycles": -1}})");
+    monitor::Options o;
+    const cli::Outcome r = Parse({"--config", both, "--cycles", "1"}, o);
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.text.find("key \"monitor.cycles\"")) << r.text;
 }

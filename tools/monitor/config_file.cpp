@@ -49,11 +49,16 @@ const KeyRow* FindKey(Shape in, const std::string& key) {
     return nullptr;
 }
 
-bool IsNumberText(const Json::Value& v) {
+// A threshold as the children read it: a number, or a text holding one.
+bool ThresholdValue(const Json::Value& v, double& out) {
+    if (v.isNumeric()) {
+        out = v.asDouble();
+        return true;
+    }
     if (!v.isString()) return false;
     const std::string text = v.asString();
     char* end = nullptr;
-    std::strtod(text.c_str(), &end);
+    out = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size();
 }
 
@@ -73,10 +78,13 @@ bool CheckValue(const Json::Value& v, Shape shape, const std::string& path, std:
             if (v.isIntegral() && v.asLargestInt() >= 0 && v.asLargestInt() <= 255) return true;
             error = Refuse(path, "must be an integer from 0 to 255");
             return false;
-        case Shape::Threshold:
-            if (v.isNumeric() || IsNumberText(v)) return true;
-            error = Refuse(path, "must be a number");
+        case Shape::Threshold: {
+            // A negative threshold would count every cycle as changed.
+            double value = 0;
+            if (ThresholdValue(v, value) && value >= 0) return true;
+            error = Refuse(path, "must be a number of 0 or more");
             return false;
+        }
         case Shape::Entries:
             if (!v.isArray()) {
                 error = Refuse(path, "must be an array");

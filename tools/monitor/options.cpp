@@ -1,9 +1,12 @@
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <tuple>
 #include <variant>
 
 #include "builtin_config.h"
@@ -332,13 +335,15 @@ const OptionRow* FindConfigOption(const std::string& key) {
 }
 
 // The "monitor" object: every key an option, taken unless the command line
-// gave that option.
+// gave that option; checked either way, so a bad value never waits for the
+// day the command line stops giving it.
 bool ApplyMonitorObject(const Json::Value& object, const std::set<std::string>& given,
                         Options& o, std::string& error) {
     for (const std::string& key : object.getMemberNames()) {
         const OptionRow* row = FindConfigOption(key);
         std::string why = "unknown";
-        if (row != nullptr && (given.count(key) != 0 || ApplyKey(*row, object[key], o, why))) {
+        Options unused;
+        if (row != nullptr && ApplyKey(*row, object[key], given.count(key) != 0 ? unused : o, why)) {
             continue;
         }
         error = "key \"monitor." + key + "\": " + why;
@@ -372,22 +377,63 @@ std::filesystem::path ResolvedPath(const std::string& path) {
     return ec ? absolute : resolved;
 }
 
+// One file under two names: the same path once resolved, or, for files
+// that exist, the same device and inode (a hard link).
+bool SameFile(const std::string& a, const std::string& b) {
+    if (ResolvedPath(a) == ResolvedPath(b)) return true;
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// SQLite's own files beside the database are the database too.
+bool IsDatabaseCompanion(const std::string& path, const std::string& database) {
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        if (SameFile(path, database + suffix)) return true;
+    }
+    return false;
+}
+
 // Two outputs on one file would overwrite each other (an event file over the
 // history database destroys it).
 bool CheckDistinctFiles(const Options& o, std::string& error) {
+    const std::string history = o.history == ":memory:" ? "" : o.history;
     const std::pair<const char*, std::string> files[] = {
         {"--events", o.events},
-        {"--history", o.history == ":memory:" ? "" : o.history},
+        {"--history", history},
         {"--plugin-stdout", o.pluginStdout == "-" ? "" : o.pluginStdout},
     };
     for (size_t i = 0; i < std::size(files); ++i) {
+        if (files[i].second.empty()) continue;
+        if (!history.empty() && files[i].second != history && IsDatabaseCompanion(files[i].second, history)) {
+            error = std::string(files[i].first) + " names a file of the --history database: " + files[i].second;
+            return false;
+        }
         for (size_t k = i + 1; k < std::size(files); ++k) {
-            if (files[i].second.empty() || files[k].second.empty()) continue;
-            if (ResolvedPath(files[i].second) != ResolvedPath(files[k].second)) continue;
+            if (files[k].second.empty() || !SameFile(files[i].second, files[k].second)) continue;
             error = std::string(files[i].first) + " and " + files[k].first +
                     " name the same file: " + files[i].second;
             return false;
         }
+    }
+    return true;
+}
+
+// Options that only mean something beside another one are refused alone,
+// naming the one that is missing.
+bool CheckDependentOptions(const Options& o, std::string& error) {
+    const std::tuple<const char*, bool, const char*, bool> rows[] = {
+        {"--mqtt-user", !o.mqttUser.empty(), "--mqtt", !o.mqtt.empty()},
+        {"--mqtt-password-file", !o.mqttPasswordFile.empty(), "--mqtt", !o.mqtt.empty()},
+        {"--mqtt-ca", !o.mqttCa.empty(), "--mqtt", !o.mqtt.empty()},
+        {"--mqtt-client-id", !o.mqttClientId.empty(), "--mqtt", !o.mqtt.empty()},
+        {"--http-user", !o.httpUser.empty(), "--http", !o.http.empty()},
+        {"--http-password-hash", !o.httpPasswordHash.empty(), "--http", !o.http.empty()},
+    };
+    for (const auto& [option, set, needed, present] : rows) {
+        if (!set || present) continue;
+        error = std::string(option) + " has no effect without " + needed;
+        return false;
     }
     return true;
 }
@@ -405,7 +451,7 @@ bool CheckCombination(const Options& o, std::string& error) {
         error = "--http-user and --http-password-hash go together";
         return false;
     }
-    return CheckDistinctFiles(o, error);
+    return CheckDependentOptions(o, error) && CheckDistinctFiles(o, error);
 }
 }  // namespace
 

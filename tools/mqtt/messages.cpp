@@ -99,7 +99,12 @@ bool ParseBroker(const std::string& text, MqttSettings& out) {
         port = text.substr(text.find(':') + 1);
         if (port.empty()) return false;
     }
-    if (host.empty()) return false;
+    // A host name or address has no blanks or controls.
+    if (host.empty() || std::any_of(host.begin(), host.end(), [](char c) {
+            return static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
+        })) {
+        return false;
+    }
     if (!port.empty()) {
         if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
         const int number = std::stoi(port);
