@@ -105,9 +105,11 @@ bool PMBusPowerAC<TeleAC, TeleACChannel, RT_AC>::AcceptChannelCount(uint8_t n) {
                     DataId(), n, known);
             break;
         case Verdict::Repeated:
-            InfoLog("PMBusPowerAC:ProcotolError {} read 40_41 channel_count is {} in {} blocks, {} "
+            // Log calls take at most three arguments, so the number of blocks
+            // is part of the text (child/UnitCount.h keeps it in step).
+            InfoLog("PMBusPowerAC:ProcotolError {} read 40_41 channel_count is {} in 3 blocks, {} "
                     "replaced",
-                    DataId(), n, child::UnitCount::kRepeatsToAdopt, known);
+                    DataId(), n, known);
             break;
     }
     tele.channel_count = n;

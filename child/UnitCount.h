@@ -62,4 +62,8 @@ private:
     int streak_ = 0;
 };
 
+// The AC and rectifier lines that log an adoption name the number of blocks
+// in their text.
+static_assert(UnitCount::kRepeatsToAdopt == 3, "the adoption log lines say \"in 3 blocks\"");
+
 }  // namespace child

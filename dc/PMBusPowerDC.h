@@ -10,7 +10,8 @@
 // first field, copy or step that would, the parser logs its overflow line (the
 // length reached, counting what did not fit, and `len`) and refuses; what it
 // stored before stays. A count above its group's capacity is stepped over, so
-// the next screen's block is still found.
+// the next screen's block is still found; only user-defined values that are
+// not all in the reply end the block at `len` instead.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -76,6 +77,7 @@ private:
         return -1;
     }
     bool ReadValueGroup(Reader& r, uint8_t count, void* slots, uint8_t capacity, const char* tmpl);
+    int StepOverUserValues(Reader& r, uint8_t p, int len);
     bool ReadUserValues(Reader& r, uint8_t p);
     static bool TakeClamped(Reader& r, uint8_t count, void* slots, uint8_t capacity);
     static void PrintHead(const uint8_t* data, int len);
@@ -102,21 +104,26 @@ int PMBusPowerDC<TeleDC, RT_DC>::parse42_41(const uint8_t* data, int len) {
         return Overflow(kOverflow, r, len);
     }
     tele.p_count = p;
+    if (p > TeleDC::P_SIZE()) return StepOverUserValues(r, p, len);
     if (!ReadUserValues(r, p)) return Overflow(kOverflow, r, len);
     return r.position();
 }
 
-// User-defined values one by one, a not-provided marker stored as -0.1. More
-// than the record holds are logged and stepped over without being stored:
-// consuming the rest of the reply instead would leave the next screen nothing
-// and stall the DC group for good.
+// More user-defined values than the record holds are logged and not stored.
+// When they are all in the reply they are stepped over: taking the rest of the
+// reply instead would leave the next screen nothing and stall the DC group for
+// good. When they are not, there is no block end to find, and the block takes
+// the rest of the reply without an overflow line.
+template <class TeleDC, int RT_DC>
+int PMBusPowerDC<TeleDC, RT_DC>::StepOverUserValues(Reader& r, uint8_t p, int len) {
+    constexpr uint8_t pMax = TeleDC::P_SIZE();
+    InfoLog(kUserPTooLarge, DataId(), p, pMax);
+    return r.skip(4 * p) ? r.position() : len;
+}
+
+// User-defined values one by one, a not-provided marker stored as -0.1.
 template <class TeleDC, int RT_DC>
 bool PMBusPowerDC<TeleDC, RT_DC>::ReadUserValues(Reader& r, uint8_t p) {
-    constexpr uint8_t pMax = TeleDC::P_SIZE();
-    if (p > pMax) {
-        InfoLog(kUserPTooLarge, DataId(), p, pMax);
-        return r.skip(4 * p);
-    }
     return child::ReadValues(r, &tele.p_values, p, child::Marker::EqualNonZero,
                              child::kFillMinusTenth);
 }

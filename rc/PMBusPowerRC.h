@@ -119,9 +119,10 @@ bool PMBusPowerRC<TeleRC, TeleRCChannel, RT_RC>::AcceptModuleCount(uint8_t m) {
                     DataId(), m, known);
             break;
         case Verdict::Repeated:
+            // The number of blocks is part of the text, as on the AC side.
             InfoLog("PMBusPowerRC<TeleRC,TeleRCChannel,RT_RC>:ProcotolError {} read 41_41 "
-                    "channel_count is {} in {} blocks, {} replaced",
-                    DataId(), m, child::UnitCount::kRepeatsToAdopt, known);
+                    "channel_count is {} in 3 blocks, {} replaced",
+                    DataId(), m, known);
             break;
     }
     tele.channel_count = m;

@@ -202,9 +202,9 @@ void HistoryRecorder::Succeeded(const Batch& batch) {
         model_.Report("history", std::move(v));
     }
     if (failuresSinceWrite_ == 0) return;
-    const uint64_t lost = Lost();
+    const uint64_t lost = Lost() - lostWhenFailing_;
     Log(spdlog::level::info, "history writes resumed after " + std::to_string(failuresSinceWrite_) +
-                                 " failed writes; " + std::to_string(lost) + " rows lost so far");
+                                 " failed writes; " + std::to_string(lost) + " rows lost meanwhile");
     Json::Value v(Json::objectValue);
     v["target"] = "history";
     v["state"] = "resumed";
@@ -216,7 +216,7 @@ void HistoryRecorder::Succeeded(const Batch& batch) {
 
 // The batch's rows go back in front of what came meanwhile, for the next write.
 void HistoryRecorder::Failed(Batch batch, const std::string& reason) {
-    ++failuresSinceWrite_;
+    if (++failuresSinceWrite_ == 1) lostWhenFailing_ = Lost();
     if (std::find(reasonsLogged_.begin(), reasonsLogged_.end(), reason) == reasonsLogged_.end()) {
         reasonsLogged_.push_back(reason);
         Log(spdlog::level::err, "history write failed: " + reason +
@@ -237,13 +237,18 @@ void HistoryRecorder::Failed(Batch batch, const std::string& reason) {
         pending = closed_.images.size() + closed_.alarms.size();
         lost = lost_;
     }
+    // One event when the failures start; the resumed event tells the rest.
     Json::Value v(Json::objectValue);
     v["target"] = "history";
     v["state"] = "failed";
     v["reason"] = reason;
     v["pending"] = static_cast<Json::UInt64>(pending);
     v["lost"] = static_cast<Json::UInt64>(lost);
-    model_.Report("storage", std::move(v));
+    if (failuresSinceWrite_ == 1) {
+        model_.Report("storage", std::move(v));
+    } else {
+        model_.CountOnly("storage", v);
+    }
 }
 
 void HistoryRecorder::Stop() {

@@ -10,8 +10,10 @@
 // at a cycle's end: the alarms of a cycle go with its images, and the commit
 // hooks (the MQTT outbox) are told that cycle. A write that fails is never
 // reported as saved: its rows stay pending and go with the next write (the
-// oldest are dropped and counted as lost past a bound), each failure is a
-// "storage" event, the first failure of each kind a log line; every saved
+// oldest are dropped and counted as lost past a bound); the first failure
+// of a run is a "storage" event, the first failure of each kind a log line,
+// the others are only counted, and the first write that succeeds again is a
+// "storage" event with the failures and the rows lost meanwhile; every saved
 // image is a "history" event. Both reach the event file through the model.
 #include <chrono>
 #include <condition_variable>
@@ -91,6 +93,7 @@ private:
     // The writer's thread only.
     std::vector<std::string> reasonsLogged_;
     uint64_t failuresSinceWrite_ = 0;
+    uint64_t lostWhenFailing_ = 0;  // rows lost before the failures began
     std::thread thread_;
 };
 

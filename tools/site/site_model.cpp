@@ -171,6 +171,11 @@ void SiteModel::Tell(const char* kind, const Json::Value& fields) {
     for (SiteListener* l : listeners_) l->OnEvent(kind, fields);
 }
 
+void SiteModel::CountOnly(const char* kind, const Json::Value& fields) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Count(kind, fields);
+}
+
 // Counters reach readers with the next published snapshot, so counting costs
 // no copy per exchange.
 void SiteModel::Report(const char* kind, Json::Value fields) {

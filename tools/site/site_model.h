@@ -60,6 +60,9 @@ public:
     // Something happened: counted (see the counter table) and told to the
     // listeners as one event.
     void Report(const char* kind, Json::Value fields);
+    // Counted as Report counts it, told to no listener: a repeat of a
+    // failure already told (a disk that stays full).
+    void CountOnly(const char* kind, const Json::Value& fields);
     // A child published its image for the cycle in progress; `time` is local time.
     void OnRecord(unsigned int dataId, const std::string& device, int recordType,
                   const uint8_t* image, size_t length, const std::string& time);
