@@ -1,5 +1,7 @@
 #include "http_server.h"
 
+#include <chrono>
+
 #include <httplib.h>
 
 #include <array>
@@ -155,7 +157,15 @@ bool HttpServer::Start(std::string& error) {
         error = "cannot listen on " + settings_.address + ":" + std::to_string(settings_.port);
         return false;
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
+    // A stop that came before the server runs would be lost, and the stop
+    // would then wait for it forever: return once it runs (or gave up).
+    for (int k = 0; k < 5000 && !server_->is_running() && !listenEnded_; ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 

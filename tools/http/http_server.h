@@ -6,6 +6,7 @@
 // set, every path asks for basic authentication. It runs on its own small
 // thread pool with read and write timeouts, so a slow or hostile client ties
 // up at most one of its threads and never the poll.
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<history::HistoryReader> history_;
     std::unique_ptr<BasicAuth> auth_;
     std::mutex historyMutex_;  // one history query at a time on the reader's connection
+    std::atomic<bool> listenEnded_{false};
     std::thread thread_;
     int port_ = 0;
 };

@@ -99,6 +99,9 @@ void PollLoop::StartExchange() {
     const uint64_t before = line_.Writes();
     device_.RefreshStatus();
     if (line_.Writes() != before) exchangeBytes_ = 0;
+    // The exchange begins when its command is made, written or held for a
+    // quiet line.
+    if (device_.IsProcessing()) exchangeStart_ = Clock::now();
 }
 
 // A command held for a quiet line goes now. The hold ends after two
@@ -139,8 +142,9 @@ void PollLoop::Feed(ssize_t n) {
     const uint64_t writes = line_.Writes();
     device_.process(buffer_, static_cast<unsigned int>(n));
     if (device_.IsProcessing() && line_.Writes() == writes && !line_.HasHeld()) return;
-    // A reply ended the exchange (the next command may already be out).
-    lastEnd_ = lastByte_;
+    // A reply ended the exchange (the next command may already be out, or
+    // held for a quiet line: its exchange begins now).
+    lastEnd_ = exchangeStart_ = lastByte_;
     watch_.OnReply(lastByte_);
     ExchangeEnded(true);
 }
@@ -216,7 +220,8 @@ void PollLoop::CheckTimeout() {
     ++stats_.timeouts;
     Json::Value v(Json::objectValue);
     v["step"] = device_.Step();
-    v["waited_ms"] = Ms(now - line_.LastWrite());
+    v["waited_ms"] = Ms(now - std::min(exchangeStart_, line_.LastWrite()));
+    v["quiet_wait_ms"] = Ms(std::max(Clock::duration::zero(), line_.LastWrite() - exchangeStart_));
     if (exchangeBytes_ > 0) v["bytes"] = static_cast<Json::UInt64>(exchangeBytes_);
     model_.Report("timeout", std::move(v));
     ReportNoFrame(now);

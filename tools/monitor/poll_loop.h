@@ -98,6 +98,7 @@ private:
     Clock::time_point cycleStart_{};  // end of the previous cycle: cycles follow one another
     Clock::time_point lastEnd_{};       // when the last exchange ended
     Clock::time_point lastTimeout_{};
+    Clock::time_point exchangeStart_{};  // when the open exchange's command was made
     uint64_t exchangeBytes_ = 0;        // received since the command left
     static constexpr size_t kHeadBytes = 256;
     uint8_t exchangeHead_[kHeadBytes];  // the first of them, for a frame error
