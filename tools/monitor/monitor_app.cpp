@@ -58,9 +58,18 @@ void MonitorApp::SetUpLogging() {
     auto logger = spdlog::stderr_logger_mt("trm27k");
     logger->set_pattern("%Y-%m-%d %H:%M:%S [%l] %v");
     logger->set_level(spdlog::level::from_str(options_.logLevel));
+    // Standard error tells a repeated line once a minute with its count;
+    // the event file keeps every line.
     controller_->SetLogSink([this, logger](const host::LogLine& line) {
-        logger->warn("{}", line.text);
         controller_->NoteLogLine(line.text);
+        uint64_t held = 0;
+        if (logLimiter_.Pass(line.text, LogLimiter::Clock::now(), held)) {
+            if (held > 0) {
+                logger->warn("{} (and {} times more in the last minute)", line.text, held);
+            } else {
+                logger->warn("{}", line.text);
+            }
+        }
         Json::Value v(Json::objectValue);
         v["text"] = line.text;
         model_->Report("log", std::move(v));

@@ -15,6 +15,7 @@
 #include "history_store.h"
 #include "http_server.h"
 #include "line_transport.h"
+#include "log_limiter.h"
 #include "monitor_controller.h"
 #include "mqtt_output.h"
 #include "options.h"
@@ -61,6 +62,7 @@ private:
     std::unique_ptr<service::ServiceStatusOutput> serviceStatus_;
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;
+    LogLimiter logLimiter_;  // the plug-in's log lines, on the threads that make them
     std::shared_ptr<LineTransport> line_;
     std::shared_ptr<SMDSPDevice> device_;
     BuiltinSimulator simulator_;
