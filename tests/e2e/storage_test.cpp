@@ -253,8 +253,9 @@ TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
     EXPECT_NEAR(53.5, EventsOf(restart.events, "value").at(0)["value"].asDouble(), 0.01);
 }
 
-// The decoder only reads: a missing file is not created, rows with NULL
-// columns from another writer are reported, not a crash.
+// The decoder only reads: a missing file is not created, nothing is made
+// beside a monitor's database (no -wal, no -shm), rows with NULL columns
+// from another writer are reported, not a crash.
 TEST(MonitorStorage, TheDecoderReadsWithoutChangingAnything) {
     const ScratchDir scratch("storage-decode");
     const std::string& dir = scratch.Path();
@@ -278,6 +279,16 @@ TEST(MonitorStorage, TheDecoderReadsWithoutChangingAnything) {
     EXPECT_EQ(0, all.first);
     EXPECT_EQ("[", all.second);
     EXPECT_EQ("0", Sql(db, "PRAGMA user_version"));  // not upgraded by a reader
+
+    const std::string history = dir + "/h.db";
+    ASSERT_EQ(0, Monitor(dir, {"--cycles", "2", "--history", history}).status);
+    for (const auto& args : {std::vector<std::string>{"--history", history},
+                             std::vector<std::string>{"--history", history, "--all"}}) {
+        EXPECT_EQ(0, decode(args).first);
+        for (const char* beside : {"-wal", "-shm"}) {
+            EXPECT_NE(0, stat((history + beside).c_str(), &st)) << beside;
+        }
+    }
 }
 
 namespace {

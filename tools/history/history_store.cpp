@@ -264,9 +264,15 @@ bool HistoryStore::OpenReadOnly(const std::string& path, std::string& error) {
         return false;
     }
     readOnly_ = true;
-    // A write-ahead-logged database in a folder this process may not write
-    // to cannot get its shared-memory file; it is then read as unchanging.
-    for (const char* mode : {"?mode=ro", "?immutable=1"}) {
+    // Without a write-ahead log beside it (no writer has it open, and the
+    // last one checkpointed) the file is read as unchanging, and SQLite
+    // creates nothing beside it. With one, a writer may be at work: read
+    // only, through its shared memory; in a folder this process may not
+    // write to that cannot be had, and the file is read as unchanging.
+    struct stat wal {};
+    const bool walInUse = ::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+    const char* const modes[] = {walInUse ? "?mode=ro" : "?immutable=1", walInUse ? "?immutable=1" : "?mode=ro"};
+    for (const char* mode : modes) {
         if (db_ != nullptr) sqlite3_close(db_);
         db_ = nullptr;
         const std::string uri = UriPath(path) + mode;
