@@ -355,3 +355,22 @@ TEST(MonitorStorage, OutboxDropsAreTold) {
     const int64_t minutes = (cycles.back()["t_ms"].asInt64() - cycles.front()["t_ms"].asInt64()) / 60000;
     EXPECT_LE(storage.size(), 2u + static_cast<size_t>(minutes)) << "at most once a minute, and at the stop";
 }
+
+// Without a history file nothing grows: the model keeps the newest values
+// and the alarm state only (the resident memory the cycle events tell).
+TEST(MonitorStorage, WithoutAHistoryFileMemoryStaysFlat) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's quarantine keeps freed memory resident";
+#endif
+    const ScratchDir scratch("storage-flat");
+    const std::string& dir = scratch.Path();
+    const int cycles = IsEmulated() ? 600 : 2000;
+    const MonitorRun run = Monitor(dir, {"--cycles", std::to_string(cycles), "--events-omit",
+                                         "command,record,rules,log,value"});
+    ASSERT_EQ(0, run.status);
+    const auto seen = EventsOf(run.events, "cycle");
+    ASSERT_EQ(static_cast<size_t>(cycles), seen.size());
+    const int64_t early = seen[static_cast<size_t>(cycles / 4)]["rss_kb"].asInt64();
+    const int64_t last = seen.back()["rss_kb"].asInt64();
+    EXPECT_LE(last, early + 512) << "kB at cycle " << cycles / 4 << " and at the end";
+}

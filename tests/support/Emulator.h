@@ -25,4 +25,13 @@ inline std::vector<std::string> EmulatedArgs(const std::vector<std::string>& arg
     return out;
 }
 
+// True when the programs run under the emulator (a cross build's tests).
+inline bool IsEmulated() {
+#ifdef TRM27K_TEST_EMULATOR
+    return true;
+#else
+    return false;
+#endif
+}
+
 }  // namespace testing_support
