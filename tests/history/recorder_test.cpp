@@ -14,17 +14,7 @@
 using namespace testing_support;
 
 namespace {
-rule_value Alarm(bool active) {
-    rule_value r;
-    r.level = 2;
-    r.key = "DC_0";
-    r.code = "01001";
-    r.name = "直流电压告警";
-    r.detail = "直流屏1";
-    r.active = active ? 1 : 0;
-    r.data_id = 21;
-    return r;
-}
+rule_value Alarm(bool active) { return Rule("DC_0", "直流屏1", active, 21, "01001", "直流电压告警"); }
 
 struct Rig {
     history::HistoryStore store;

@@ -15,17 +15,7 @@
 using namespace testing_support;
 
 namespace {
-rule_value HighVoltage(bool active) {
-    rule_value r;
-    r.level = 2;
-    r.key = "AC_4";
-    r.code = "06014";
-    r.name = "交流输入电压过高告警";
-    r.detail = "交流屏1输入线/相电压AB/A";
-    r.active = active ? 1 : 0;
-    r.data_id = 11;
-    return r;
-}
+rule_value HighVoltage(bool active) { return Rule("AC_4", "交流屏1输入线/相电压AB/A", active, 11); }
 
 // One poll cycle of a site with one AC screen (the voltage tells the cycles
 // apart) and one DC screen.

@@ -10,18 +10,6 @@
 using namespace testing_support;
 
 namespace {
-rule_value Rule(const char* key, const char* detail, bool active, unsigned int dataId = 11) {
-    rule_value r;
-    r.level = 2;
-    r.key = key;
-    r.code = "06014";
-    r.name = "交流输入电压过高告警";
-    r.detail = detail;
-    r.active = active ? 1 : 0;
-    r.data_id = dataId;
-    return r;
-}
-
 struct Recorder : site::SiteListener {
     std::vector<std::string> events;
     std::vector<uint64_t> cycles;

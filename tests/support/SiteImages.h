@@ -7,7 +7,23 @@
 #include "tele_trm27k_ac.h"
 #include "tele_trm27k_dc.h"
 
+#include "rule_value.h"
+
 namespace testing_support {
+
+// An alarm rule as a child's batch passes it.
+inline rule_value Rule(const char* key, const char* detail, bool active, unsigned int dataId = 11,
+                       const char* code = "06014", const char* name = "交流输入电压过高告警") {
+    rule_value r;
+    r.level = 2;
+    r.key = key;
+    r.code = code;
+    r.name = name;
+    r.detail = detail;
+    r.active = active ? 1 : 0;
+    r.data_id = dataId;
+    return r;
+}
 
 constexpr uint8_t kMarker[4] = {0x20, 0x20, 0x20, 0x20};    // not provided, kept as received
 constexpr uint8_t kFillTenth[4] = {0xCD, 0xCC, 0xCC, 0xBD};  // not provided, filled with -0.1

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "hex_text.h"
+#include "rule_json.h"
 
 namespace site {
 
@@ -56,26 +57,18 @@ bool Matches(const CounterRow& row, const char* kind, const Json::Value& fields)
     return v != nullptr && (row.value == nullptr || (v->isString() && v->asString() == row.value));
 }
 
+// An alarm event: the rule as every output shows it, its device and state.
 Json::Value AlarmJson(const AlarmEvent& e, const std::string& device) {
-    Json::Value v(Json::objectValue);
-    v["data_id"] = e.rule.data_id;
+    Json::Value v = RuleJson(e.rule);
     v["device"] = device;
     v["state"] = e.raised ? "raised" : "cleared";
-    v["level"] = e.rule.level;
-    v["key"] = e.rule.key;
-    v["code"] = e.rule.code;
-    v["name"] = e.rule.name;
-    v["detail"] = e.rule.detail;
     return v;
 }
 
+// A rule in a batch: the batch names the data id once.
 Json::Value BatchRuleJson(const rule_value& rule) {
-    Json::Value v(Json::objectValue);
-    v["level"] = rule.level;
-    v["key"] = rule.key;
-    v["code"] = rule.code;
-    v["name"] = rule.name;
-    v["detail"] = rule.detail;
+    Json::Value v = RuleJson(rule);
+    v.removeMember("data_id");
     v["active"] = rule.active != 0;
     v["seq"] = rule.sequence;
     return v;
