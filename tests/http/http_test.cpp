@@ -164,9 +164,14 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
     for (const char* bad : {"/api/history?field=a", "/api/history?data_id=x1&field=a",
                             "/api/history?data_id=11&field=a&since=yesterday",
                             "/api/history?data_id=11&field=ia&limit=3",
-                            "/api/history?data_id=99999999999&field=ia"}) {
+                            "/api/history?data_id=99999999999&field=ia",
+                            "/api/history?data_id=11&field=ia&since=0000-00-00T00:00:00",
+                            "/api/history?data_id=11&field=ia&until=2026-02-29",
+                            "/api/history?data_id=11&field=ia&since=2026-12-09T24:00",
+                            "/api/history?data_id=11&data_id=21&field=ia"}) {
         EXPECT_EQ(400, client.Get(bad)->status) << bad;
     }
+    EXPECT_EQ(200, client.Get("/api/history?data_id=11&field=ia&since=2028-02-29&until=2028-03")->status);
     EXPECT_EQ(404, client.Get("/api/history?data_id=11&field=channels.x.a")->status);
     EXPECT_EQ(404, client.Get("/api/history?data_id=11&field=nothing")->status);
     EXPECT_EQ(404, client.Get("/nothing")->status);

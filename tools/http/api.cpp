@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 
 #include "record_values.h"
 #include "rule_json.h"
@@ -38,7 +39,21 @@ bool ParseCount(const std::string& text, unsigned long max, unsigned long& out) 
     return out <= max;
 }
 
-// A local time as the history keeps it, or a prefix of one ("2026-12-08").
+// The parts of a time bound that its text holds: where each starts, and the
+// values it may take (the day is checked against its month below).
+struct TimePart {
+    size_t at;
+    int least, most;
+};
+constexpr TimePart kTimeParts[] = {{0, 1970, 9999}, {5, 1, 12}, {8, 1, 31}, {11, 0, 23}, {14, 0, 59}, {17, 0, 59}};
+
+int TwoOrFourDigits(const std::string& text, size_t at) {
+    const size_t width = at == 0 ? 4 : 2;
+    return std::atoi(text.substr(at, width).c_str());
+}
+
+// A local time as the history keeps it, or a prefix of one ("2026-12-08"),
+// every part a real one: no month 0, no 31 April, no hour 24.
 bool IsTimeBound(const std::string& text) {
     constexpr const char* kShape = "dddd-dd-ddTdd:dd:dd";
     if (text.size() > 19) return false;
@@ -46,7 +61,17 @@ bool IsTimeBound(const std::string& text) {
         const bool digit = text[k] >= '0' && text[k] <= '9';
         if (kShape[k] == 'd' ? !digit : text[k] != kShape[k]) return false;
     }
-    return true;
+    int values[std::size(kTimeParts)] = {};
+    for (size_t p = 0; p < std::size(kTimeParts); ++p) {
+        const TimePart& part = kTimeParts[p];
+        if (text.size() < part.at + (part.at == 0 ? 4 : 2)) break;
+        values[p] = TwoOrFourDigits(text, part.at);
+        if (values[p] < part.least || values[p] > part.most) return false;
+    }
+    if (values[2] == 0) return true;  // no day given
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = values[0] % 4 == 0 && (values[0] % 100 != 0 || values[0] % 400 == 0);
+    return values[2] <= (values[1] == 2 && !leap ? 28 : kDays[values[1] - 1]);
 }
 
 // Where a field path points in an image: the field, and the record's offset.
@@ -157,6 +182,9 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     unsigned long step = 0;
     unsigned long id = 0;
     unsigned long limit = static_cast<unsigned long>(maxRows);
+    for (const char* name : {"data_id", "field", "since", "until", "limit", "step"}) {
+        if (params.count(name) > 1) return Bad(400, std::string(name) + " is given more than once");
+    }
     if (dataId == nullptr || !ParseCount(*dataId, 0xFFFFFFFFul, id)) return Bad(400, "data_id must be a number");
     if (field == nullptr || field->empty() || field->size() > 64) return Bad(400, "field is required");
     if ((since && !IsTimeBound(*since)) || (until && !IsTimeBound(*until))) {
