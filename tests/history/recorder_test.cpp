@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "SiteImages.h"
 #include "history_recorder.h"
@@ -92,5 +93,24 @@ TEST(HistoryRecorder, AFailedWriteIsRetriedAndNothingIsReportedSaved) {
     ASSERT_TRUE(heard.WaitFor("storage:resumed"));
     EXPECT_EQ(2, rig.store.CountImages(21, "trm27k-dc"));
     rig.recorder->Stop();
+    EXPECT_EQ(0u, rig.recorder->Lost());
+}
+
+// A writer that cannot keep up holds the cycle ends back once it is the
+// commit interval and kMaxLagCycles behind: nothing is dropped, the wait is
+// told, and a kill would lose no more than those cycles.
+TEST(HistoryRecorder, AWriterFarBehindHoldsTheCycleEndsBack) {
+    Rig rig(false);
+    Heard heard;
+    rig.model.AddListener(&heard);
+    rig.store.AddCommitHook([](sqlite3*, uint64_t, std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return true;
+    });
+    constexpr int kCycles = 3 * history::HistoryRecorder::kMaxLagCycles;
+    for (int k = 0; k < kCycles; ++k) rig.Cycle(53.5f + 0.01f * static_cast<float>(k));
+    ASSERT_TRUE(heard.WaitFor("storage:waiting"));
+    rig.recorder->Stop();
+    EXPECT_EQ(kCycles, rig.store.CountImages(21, "trm27k-dc"));
     EXPECT_EQ(0u, rig.recorder->Lost());
 }

@@ -75,7 +75,7 @@ void HistoryRecorder::Start() {
 void HistoryRecorder::OnCycle(const site::SnapshotPtr& snapshot) {
     const auto now = Clock::now();
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         for (const site::ChildState& child : snapshot->children) {
             if (child.seq != snapshot->seq) continue;  // not published in this cycle
             const Key key{child.dataId, child.device};
@@ -95,8 +95,37 @@ void HistoryRecorder::OnCycle(const site::SnapshotPtr& snapshot) {
         open_ = Pending{};
         latest_ = snapshot;
         DropBeyondBound();
+        wake_.notify_one();
+        WaitForRoom(lock);
     }
-    wake_.notify_one();
+}
+
+bool HistoryRecorder::TooFarBehind() const {
+    return !failing_ && !stop_ && closed_.cycles + writingCycles_ > settings_.commitCycles + kMaxLagCycles;
+}
+
+// The poll waits for a writer that fell too far behind, and says so at most
+// once a minute with how often and how long it waited.
+void HistoryRecorder::WaitForRoom(std::unique_lock<std::mutex>& lock) {
+    if (!TooFarBehind()) return;
+    const auto started = Clock::now();
+    room_.wait(lock, [this] { return !TooFarBehind(); });
+    const auto now = Clock::now();
+    ++waits_;
+    waited_ += now - started;
+    if (waitToldAt_ != Clock::time_point{} && now - waitToldAt_ < std::chrono::minutes(1)) return;
+    waitToldAt_ = now;
+    Json::Value v(Json::objectValue);
+    v["target"] = "history";
+    v["state"] = "waiting";
+    v["reason"] = "the history cannot keep up; the poll waits for it";
+    v["waits"] = static_cast<Json::UInt64>(waits_);
+    v["waited_ms"] = std::chrono::duration<double, std::milli>(waited_).count();
+    waits_ = 0;
+    waited_ = {};
+    lock.unlock();
+    model_.Report("storage", std::move(v));
+    lock.lock();
 }
 
 void HistoryRecorder::OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) {
@@ -152,10 +181,13 @@ void HistoryRecorder::Run() {
     while (true) {
         wake_.wait(lock, [this] { return stop_ || Due(); });
         if (stop_) break;
+        writingCycles_ = closed_.cycles;
         Batch batch = TakeBatch(false);
         lock.unlock();
         Write(std::move(batch));
         lock.lock();
+        writingCycles_ = 0;
+        room_.notify_all();
     }
     QueueFinalRows();
     Batch batch = TakeBatch(true);
@@ -258,6 +290,7 @@ void HistoryRecorder::Stop() {
         stop_ = true;
     }
     wake_.notify_one();
+    room_.notify_all();
     thread_.join();
 }
 

@@ -6,7 +6,12 @@
 // thread in one transaction per cycle or per commit interval, so a slow
 // card never holds up the poll.
 //
-// The listener calls only copy what a row needs. A transaction always ends
+// The listener calls only copy what a row needs. The writer may fall behind
+// by the commit interval and kMaxLagCycles more; only then does a cycle's end
+// wait for it (a "storage" event, at most once a minute, says so), so a
+// power cut or a kill loses at most that many cycles. While writes fail the
+// poll never waits: rows beyond a bound are dropped and counted instead.
+// A transaction always ends
 // at a cycle's end: the alarms of a cycle go with its images, and the commit
 // hooks (the MQTT outbox) are told that cycle. A write that fails is never
 // reported as saved: its rows stay pending and go with the next write (the
@@ -40,6 +45,8 @@ struct RecorderSettings {
 
 class HistoryRecorder : public site::SiteListener {
 public:
+    static constexpr int kMaxLagCycles = 8;
+
     HistoryRecorder(HistoryStore& store, site::SiteModel& model, RecorderSettings settings);
     ~HistoryRecorder() override;
     HistoryRecorder(const HistoryRecorder&) = delete;
@@ -68,6 +75,8 @@ private:
 
     void Run();
     bool Due() const;
+    bool TooFarBehind() const;
+    void WaitForRoom(std::unique_lock<std::mutex>& lock);
     Batch TakeBatch(bool all);
     void Write(Batch batch);
     void Succeeded(const Batch& batch);
@@ -81,6 +90,11 @@ private:
 
     std::mutex mutex_;  // everything below but the thread
     std::condition_variable wake_;
+    std::condition_variable room_;  // the writer caught up
+    int writingCycles_ = 0;          // cycles in the transaction being written
+    uint64_t waits_ = 0;             // cycle ends that waited since last told
+    Clock::duration waited_{};
+    Clock::time_point waitToldAt_{};
     Pending open_;    // since the last cycle's end
     Pending closed_;  // whole cycles, waiting for the writer
     site::SnapshotPtr latest_;  // the snapshot of the newest cycle end
