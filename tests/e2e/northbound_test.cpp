@@ -22,6 +22,12 @@ constexpr const char* kAlarmScenario = R"({"ac": {"0": {"channels": {"0": {"c_al
 
 size_t Cycles(const std::string& events) { return EventsOf(ReadEvents(events), "cycle").size(); }
 
+size_t MqttEvents(const std::string& events, const char* state) {
+    size_t n = 0;
+    for (const auto& e : EventsOf(ReadEvents(events), "mqtt")) n += e["state"].asString() == state;
+    return n;
+}
+
 size_t AlarmEvents(const std::string& events, const char* state) {
     size_t n = 0;
     for (const auto& a : EventsOf(ReadEvents(events), "alarm")) n += a["state"].asString() == state;
@@ -94,14 +100,18 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     EXPECT_NE(std::string::npos,
               metrics->body.find("trm27k_dc_voltage_volts{site=\"e2e\",data_id=\"21\"} 53.5\n"));
     EXPECT_NE(std::string::npos, metrics->body.find("trm27k_link_up{site=\"e2e\"} 1\n"));
+    EXPECT_NE(std::string::npos, metrics->body.find("trm27k_mqtt_connected{site=\"e2e\"} 1\n"));
     const Json::Value state = ParseJson(http.Get("/api/state")->body);
     EXPECT_EQ(5u, state["children"].size());
     const Json::Value history = ParseJson(http.Get("/api/history?data_id=11&field=channels.0.a&limit=3")->body);
     ASSERT_EQ(3u, history["rows"].size());
     EXPECT_NEAR(230.1, history["rows"][2]["value"].asDouble(), 0.01);
 
-    // The broker goes away for 30 cycles; an alarm is raised and cleared meanwhile.
+    // The broker goes away for 30 cycles; an alarm is raised and cleared
+    // meanwhile. Its loss is told once, with the uplink's state.
     broker.Stop();
+    ASSERT_TRUE(WaitUntil(20, [&] { return MqttEvents(events, "down") == 1; }));
+    EXPECT_FALSE(ParseJson(http.Get("/api/state")->body)["mqtt_connected"].asBool());
     const size_t before = Cycles(events);
     WriteFile(scenario + ".new", kAlarmScenario);
     std::rename((scenario + ".new").c_str(), scenario.c_str());
@@ -123,6 +133,8 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
         return std::count(t.begin(), t.end(), -2) == 1 && !t.empty() && *std::max_element(t.begin(), t.end()) >= lastCycle;
     })) << "waited for cycle " << lastCycle << "; got " << Timeline(sub.Messages()).size() << " up to "
         << (Timeline(sub.Messages()).empty() ? 0 : Timeline(sub.Messages()).back());
+    EXPECT_TRUE(WaitUntil(20, [&] { return MqttEvents(events, "up") >= 1; }));
+    EXPECT_EQ(2u, MqttEvents(events, "down")) << "one per run while the broker was away";
     // Every state from the first on, one per cycle, in order, the raise and then the clear among them.
     const std::vector<long> timeline = Timeline(sub.Messages());
     long expected = 1;

@@ -133,6 +133,7 @@ Json::Value StateJson(const site::Snapshot& s) {
     v["link_up"] = s.linkUp;
     v["stalled"] = s.stalled;
     v["availability_age_s"] = AgeSeconds(s.availabilityEpochMs);
+    if (s.uplink != site::Snapshot::Uplink::None) v["mqtt_connected"] = s.uplink == site::Snapshot::Uplink::Up;
     Json::Value& c = v["counters"];
     c["cycles"] = static_cast<Json::UInt64>(s.counters.cycles);
     c["exchanges"] = static_cast<Json::UInt64>(s.counters.exchanges);

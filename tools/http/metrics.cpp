@@ -175,6 +175,10 @@ void RenderMetrics(const site::Snapshot& s, const std::string& version, std::str
     Sample(out, "trm27k_up", {{"site", s.site}}, s.Available() ? 1 : 0);
     Family(out, "trm27k_link_up", "gauge", "1 while the serial line is up.");
     Sample(out, "trm27k_link_up", {{"site", s.site}}, s.linkUp ? 1 : 0);
+    if (s.uplink != site::Snapshot::Uplink::None) {
+        Family(out, "trm27k_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
+        Sample(out, "trm27k_mqtt_connected", {{"site", s.site}}, s.uplink == site::Snapshot::Uplink::Up ? 1 : 0);
+    }
     Family(out, "trm27k_outbox_messages", "gauge", "MQTT messages waiting in the outbox.");
     Sample(out, "trm27k_outbox_messages", {{"site", s.site}}, static_cast<double>(s.outboxMessages));
     Counters(out, s);

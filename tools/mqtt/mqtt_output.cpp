@@ -94,10 +94,13 @@ void MqttOutput::RunNetwork() {
             if (stopNetwork_) break;
         }
         if (up) {
-            up = mosquitto_loop(client_, 100, 1) == MOSQ_ERR_SUCCESS;
+            const int rc = mosquitto_loop(client_, 100, 1);
+            up = rc == MOSQ_ERR_SUCCESS;
             if (up) delay = 1;
+            if (!up) TellUplink(false, mosquitto_strerror(rc));
             continue;
         }
+        TellUplink(false, "cannot reach the broker");
         if (SleepUnlessStopped(delay)) break;
         delay = std::min(delay * 2, settings_.maxBackoffSeconds);
         up = mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS;
@@ -380,9 +383,34 @@ bool MqttOutput::PublishNow(const Message& m, int* mid) {
     return true;
 }
 
+// The broker reached or lost: the model's uplink state and an "mqtt" event
+// when it changes, and a line on standard error the first time it is lost.
+void MqttOutput::TellUplink(bool up, const std::string& reason) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!up && stop_) return;  // the stop's own disconnect
+    }
+    const std::string broker = settings_.host + ":" + std::to_string(settings_.port);
+    if (up) uplinkLossTold_ = false;
+    if (!up && !uplinkLossTold_) {
+        uplinkLossTold_ = true;
+        std::fprintf(stderr, "trm27k-monitor: warning: the MQTT broker %s cannot be reached (%s); "
+                     "messages wait in the outbox\n", broker.c_str(), reason.c_str());
+    }
+    Json::Value v(Json::objectValue);
+    v["state"] = up ? "up" : "down";
+    v["broker"] = broker;
+    if (!up) v["reason"] = reason;
+    model_.SetUplink(up, std::move(v));
+}
+
 void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
     auto* out = static_cast<MqttOutput*>(self);
-    if (rc != 0) return;
+    if (rc != 0) {
+        out->TellUplink(false, mosquitto_connack_string(rc));
+        return;
+    }
+    out->TellUplink(true, "");
     const std::string topic = out->settings_.discoveryPrefix + "/status";
     if (out->settings_.discovery) mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
     {

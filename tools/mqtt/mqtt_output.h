@@ -91,6 +91,7 @@ private:
     void SendDiscovery(const site::Snapshot& snapshot);
     bool PublishNow(const Message& m, int* mid);
     void ReportDrops(bool stopping);
+    void TellUplink(bool up, const std::string& reason);  // the network thread
 
     static void OnConnect(mosquitto*, void* self, int rc);
     static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -133,6 +134,7 @@ private:
     size_t discoveredChildren_ = 0;
     int finalMid_ = -1;                // the last "offline", waited for at a stop
     std::array<uint64_t, 3> dropsTold_{};
+    bool uplinkLossTold_ = false;  // the network thread
     Clock::time_point dropsToldAt_{};
     std::thread thread_;
     std::thread network_;

@@ -331,6 +331,17 @@ void SiteModel::SetStalled(bool stalled, Json::Value event) {
     Availability(&Snapshot::stalled, stalled, "stalled", std::move(event));
 }
 
+void SiteModel::SetUplink(bool up, Json::Value event) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Snapshot::Uplink now = up ? Snapshot::Uplink::Up : Snapshot::Uplink::Down;
+        if (working_.uplink == now) return;
+        working_.uplink = now;
+        Publish();
+    }
+    Tell("mqtt", event);
+}
+
 void SiteModel::SetOutboxMessages(uint64_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (working_.outboxMessages == count) return;

@@ -76,6 +76,9 @@ public:
     // "stalled" event that tells it.
     void SetLink(bool up, Json::Value event = Json::Value());
     void SetStalled(bool stalled, Json::Value event = Json::Value());
+    // The MQTT broker was reached or lost; `event` is the "mqtt" event that
+    // tells it.
+    void SetUplink(bool up, Json::Value event);
     // Messages waiting in the MQTT outbox, and those it gave up by kind (its
     // owner reports them).
     void SetOutboxMessages(uint64_t count);

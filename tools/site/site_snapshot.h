@@ -51,7 +51,8 @@ struct Counters {
 // Cycle durations in seconds; the upper bounds cover a fast simulated cycle
 // up to a paced cycle with several timeouts.
 struct DurationHistogram {
-    static constexpr std::array<double, 10> kBounds = {0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60};
+    // 6, 7 and 8 s resolve the paced cycle at 9600 baud.
+    static constexpr std::array<double, 13> kBounds = {0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 6, 7, 8, 10, 30, 60};
     std::array<uint64_t, kBounds.size()> counts{};  // per bucket, not cumulative
     uint64_t count = 0;
     double sum = 0;
@@ -90,6 +91,7 @@ struct Snapshot {
     double lastCycleSeconds = 0;  // how long that cycle took
     bool linkUp = false;
     bool stalled = false;
+    enum class Uplink { None, Up, Down } uplink = Uplink::None;  // the MQTT broker, when there is one
     int64_t availabilityEpochMs = 0;  // when the link or the stall last changed; 0: never
     Counters counters;
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
