@@ -38,7 +38,7 @@ std::string AllOrChanges(const std::string& text) {
 // The kinds of event the event file holds.
 std::string EventKind(const std::string& text) {
     for (const char* kind : {"command", "record", "rules", "alarm", "history", "value", "log",
-                             "frame_error", "timeout", "cycle", "storage"}) {
+                             "frame_error", "timeout", "cycle", "storage", "link", "stalled", "mqtt"}) {
         if (text == kind) return "";
     }
     return "'" + text + "' is no kind of event";
