@@ -11,7 +11,6 @@
 #include <spdlog/spdlog.h>
 
 #include "PMBusProtocol.h"
-#include "local_time.h"
 #include "float_json.h"
 #include "poll_loop.h"
 #include "restore.h"

@@ -15,11 +15,11 @@ MonitorController::MonitorController(site::SiteModel& model, bool skipPauses)
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
     ++recordsSinceReset_;
-    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, LocalIsoTime());
+    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, site::LocalIsoTime());
 }
 
 bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_value>& rules) {
-    return !model_.OnRules(rules, LocalIsoTime(), device.DeviceType()).empty();
+    return !model_.OnRules(rules, site::LocalIsoTime(), device.DeviceType()).empty();
 }
 
 void MonitorController::BatchPending(SMDVDevice& device) {

@@ -164,7 +164,7 @@ void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
     if (settings_.markReady) device_.SetDataReady(true);
     controller_.Drain();
     const auto now = Clock::now();
-    model_.OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), LocalIsoTime(), ResidentKb());
+    model_.OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), site::LocalIsoTime(), ResidentKb());
     cycleStart_ = now;
     if (onCycle) onCycle(stats_.cycles);
 }

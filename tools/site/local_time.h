@@ -9,7 +9,3 @@ std::string LocalIsoTime();
 std::string LocalIsoTimeAt(std::time_t when);
 
 }  // namespace site
-
-namespace monitor {
-using site::LocalIsoTime;
-}  // namespace monitor
