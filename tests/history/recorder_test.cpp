@@ -104,7 +104,7 @@ TEST(HistoryRecorder, AWriterFarBehindHoldsTheCycleEndsBack) {
     Heard heard;
     rig.model.AddListener(&heard);
     rig.store.AddCommitHook([](sqlite3*, uint64_t, std::string&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
         return true;
     });
     constexpr int kCycles = 3 * history::HistoryRecorder::kMaxLagCycles;

@@ -113,6 +113,9 @@ void HistoryRecorder::WaitForRoom(std::unique_lock<std::mutex>& lock) {
     const auto now = Clock::now();
     ++waits_;
     waited_ += now - started;
+    // Short waits (a writer starting up, a burst) are only counted; a
+    // second of waiting in all is worth telling, once a minute at most.
+    if (waited_ < std::chrono::seconds(1)) return;
     if (waitToldAt_ != Clock::time_point{} && now - waitToldAt_ < std::chrono::minutes(1)) return;
     waitToldAt_ = now;
     Json::Value v(Json::objectValue);

@@ -8,7 +8,8 @@
 //
 // The listener calls only copy what a row needs. The writer may fall behind
 // by the commit interval and kMaxLagCycles more; only then does a cycle's end
-// wait for it (a "storage" event, at most once a minute, says so), so a
+// wait for it (a "storage" event says so once the waits make a second, at
+// most once a minute), so a
 // power cut or a kill loses at most that many cycles. While writes fail the
 // poll never waits: rows beyond a bound are dropped and counted instead.
 // A transaction always ends

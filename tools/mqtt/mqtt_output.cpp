@@ -84,10 +84,8 @@ bool MqttOutput::SleepUnlessStopped(int seconds) {
 // a connection stood. A broker that is down at the start is no different.
 void MqttOutput::RunNetwork() {
     int delay = 1;
-    // Connects without blocking, so a broker that does not answer never
-    // holds up a stop.
-    bool up = mosquitto_connect_async(client_, settings_.host.c_str(), settings_.port,
-                                      settings_.keepaliveSeconds) == MOSQ_ERR_SUCCESS;
+    bool up = mosquitto_connect(client_, settings_.host.c_str(), settings_.port,
+                                settings_.keepaliveSeconds) == MOSQ_ERR_SUCCESS;
     while (true) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -103,7 +101,7 @@ void MqttOutput::RunNetwork() {
         TellUplink(false, "cannot reach the broker");
         if (SleepUnlessStopped(delay)) break;
         delay = std::min(delay * 2, settings_.maxBackoffSeconds);
-        up = mosquitto_reconnect_async(client_) == MOSQ_ERR_SUCCESS;
+        up = mosquitto_reconnect(client_) == MOSQ_ERR_SUCCESS;
     }
 }
 

@@ -95,6 +95,13 @@ std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles) 
     return cycles > 0 ? kAcceptedModel : "";
 }
 
+// A listener may be added while an output's thread already feeds the model
+// (the MQTT client tells its broker's state as soon as it runs): the list is
+// replaced whole, and every call walks the list it loaded.
+SiteModel::ListenerList SiteModel::Listeners() const {
+    return std::atomic_load(&listeners_);
+}
+
 SiteModel::SiteModel(std::string site) {
     working_.site = std::move(site);
     current_ = std::make_shared<const Snapshot>(working_);
@@ -120,7 +127,9 @@ void SiteModel::SetThresholdsOf(const Json::Value& config) {
 
 void SiteModel::AddListener(SiteListener* listener) {
     std::lock_guard<std::mutex> lock(mutex_);
-    listeners_.push_back(listener);
+    auto grown = std::make_shared<std::vector<SiteListener*>>(*Listeners());
+    grown->push_back(listener);
+    std::atomic_store(&listeners_, ListenerList(std::move(grown)));
 }
 
 void SiteModel::StartSequenceAt(uint64_t seq) {
@@ -161,7 +170,8 @@ void SiteModel::Count(const char* kind, const Json::Value& fields) {
 // Listeners only queue; they are told outside the lock, so one that reads
 // the model meanwhile never waits on a feeder.
 void SiteModel::Tell(const char* kind, const Json::Value& fields) {
-    for (SiteListener* l : listeners_) l->OnEvent(kind, fields);
+    const ListenerList listeners = Listeners();  // held for the loop
+    for (SiteListener* l : *listeners) l->OnEvent(kind, fields);
 }
 
 void SiteModel::CountOnly(const char* kind, const Json::Value& fields) {
@@ -215,7 +225,7 @@ void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int rec
         child.epochMs = NowEpochMs();
         child.seq = working_.seq + 1;  // the cycle in progress
     }
-    if (listeners_.empty()) return;
+    if (Listeners()->empty()) return;
     Json::Value v(Json::objectValue);
     v["data_id"] = dataId;
     v["device"] = device;
@@ -266,12 +276,13 @@ std::vector<AlarmEvent> SiteModel::OnRules(const std::vector<rule_value>& rules,
     ReportRules(device, rules, !events.empty());
     if (events.empty()) return events;
     ReportAlarms(events, device);
-    for (SiteListener* l : listeners_) l->OnAlarms(events, published);
+    const ListenerList listeners = Listeners();  // held for the loop
+    for (SiteListener* l : *listeners) l->OnAlarms(events, published);
     return events;
 }
 
 void SiteModel::ReportRules(const std::string& device, const std::vector<rule_value>& rules, bool changed) {
-    if (listeners_.empty() || (!everyRuleBatch_ && !changed)) return;
+    if (Listeners()->empty() || (!everyRuleBatch_ && !changed)) return;
     Json::Value batch(Json::objectValue);
     batch["data_id"] = rules.empty() ? 0u : rules.front().data_id;
     batch["device"] = device;
@@ -303,7 +314,8 @@ void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) 
         published = current_;
     }
     Tell("cycle", cycle);
-    for (SiteListener* l : listeners_) l->OnCycle(published);
+    const ListenerList listeners = Listeners();  // held for the loop
+    for (SiteListener* l : *listeners) l->OnCycle(published);
 }
 
 void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event) {
@@ -320,7 +332,8 @@ void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kin
     }
     if (!event.isNull()) Tell(kind, event);
     if (!published) return;
-    for (SiteListener* l : listeners_) l->OnAvailability(published);
+    const ListenerList listeners = Listeners();  // held for the loop
+    for (SiteListener* l : *listeners) l->OnAvailability(published);
 }
 
 void SiteModel::SetLink(bool up, Json::Value event) {

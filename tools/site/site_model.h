@@ -8,7 +8,8 @@
 // Feeding never waits on a reader: every change of state publishes a new
 // immutable snapshot that readers pick up with one atomic load, and
 // listeners are told on the feeding thread and must only queue what they
-// need. Listeners are added before the first feed.
+// need. Listeners may be added at any time; one added late misses what came
+// before it.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -117,7 +118,9 @@ private:
     bool rulesChanged_ = false;
     std::vector<Limit> limits_;
     std::vector<Reference> references_;
-    std::vector<SiteListener*> listeners_;  // fixed before the first feed
+    using ListenerList = std::shared_ptr<const std::vector<SiteListener*>>;
+    ListenerList Listeners() const;
+    ListenerList listeners_ = std::make_shared<const std::vector<SiteListener*>>();
     bool everyRuleBatch_ = true;
     SnapshotPtr current_;
 };
