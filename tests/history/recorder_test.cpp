@@ -104,10 +104,10 @@ TEST(HistoryRecorder, AWriterFarBehindHoldsTheCycleEndsBack) {
     Heard heard;
     rig.model.AddListener(&heard);
     rig.store.AddCommitHook([](sqlite3*, uint64_t, std::string&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return true;
     });
-    constexpr int kCycles = 3 * history::HistoryRecorder::kMaxLagCycles;
+    constexpr int kCycles = 6 * history::HistoryRecorder::kMaxLagCycles;
     for (int k = 0; k < kCycles; ++k) rig.Cycle(53.5f + 0.01f * static_cast<float>(k));
     ASSERT_TRUE(heard.WaitFor("storage:waiting"));
     rig.recorder->Stop();
