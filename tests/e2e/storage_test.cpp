@@ -222,7 +222,9 @@ TEST(MonitorStorage, SigkillNeverCorruptsEitherFile) {
         {
             Process monitor({kMonitor, "--fast", "--quiet", "--history", db, "--events", events,
                              "--plugin-stdout", "/dev/null"});
-            std::this_thread::sleep_for(std::chrono::milliseconds(150 + random() % 500));
+            // An emulated monitor takes longer to start and to reach its cycles.
+            const unsigned scale = IsEmulated() ? 4 : 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(scale * (150 + random() % 500)));
             kill(monitor.Pid(), SIGKILL);
             monitor.Wait(10);
         }
