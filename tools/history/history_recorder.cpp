@@ -262,10 +262,8 @@ void HistoryRecorder::Failed(Batch batch, const std::string& reason) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         failing_ = true;
-        batch.images.insert(batch.images.end(), std::make_move_iterator(closed_.images.begin()),
-                            std::make_move_iterator(closed_.images.end()));
-        batch.alarms.insert(batch.alarms.end(), std::make_move_iterator(closed_.alarms.begin()),
-                            std::make_move_iterator(closed_.alarms.end()));
+        Append(batch.images, closed_.images);
+        Append(batch.alarms, closed_.alarms);
         closed_.images = std::move(batch.images);
         closed_.alarms = std::move(batch.alarms);
         DropBeyondBound();

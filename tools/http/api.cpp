@@ -142,9 +142,8 @@ Json::Value StateJson(const site::Snapshot& s) {
     c["reconnects"] = static_cast<Json::UInt64>(s.counters.reconnects);
     c["storage_failures"] = static_cast<Json::UInt64>(s.counters.storageFailures);
     c["outbox_messages"] = static_cast<Json::UInt64>(s.outboxMessages);
-    static constexpr const char* kKinds[] = {"state", "alarms", "alarm"};
     for (size_t k = 0; k < s.outboxDropped.size(); ++k) {
-        c["outbox_dropped"][kKinds[k]] = static_cast<Json::UInt64>(s.outboxDropped[k]);
+        c["outbox_dropped"][site::kOutboxKinds[k]] = static_cast<Json::UInt64>(s.outboxDropped[k]);
     }
     v["children"] = Json::Value(Json::arrayValue);
     for (const site::ChildState& child : s.children) {

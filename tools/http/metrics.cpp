@@ -140,11 +140,10 @@ void Counters(std::string& out, const site::Snapshot& s) {
 }
 
 void OutboxDropped(std::string& out, const site::Snapshot& s) {
-    static constexpr const char* kKinds[] = {"state", "alarms", "alarm"};
     constexpr const char* kName = "trm27k_outbox_dropped_total";
     Family(out, kName, "counter", "MQTT messages the full outbox gave up, by kind.");
     for (size_t k = 0; k < s.outboxDropped.size(); ++k) {
-        Sample(out, kName, {{"site", s.site}, {"kind", kKinds[k]}}, static_cast<double>(s.outboxDropped[k]));
+        Sample(out, kName, {{"site", s.site}, {"kind", site::kOutboxKinds[k]}}, static_cast<double>(s.outboxDropped[k]));
     }
 }
 

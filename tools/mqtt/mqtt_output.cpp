@@ -220,14 +220,13 @@ void MqttOutput::ReportDrops(bool stopping) {
     if (dropped == dropsTold_) return;
     const auto now = Clock::now();
     if (!stopping && dropsToldAt_ != Clock::time_point{} && now - dropsToldAt_ < std::chrono::minutes(1)) return;
-    static constexpr const char* kKinds[] = {"state", "alarms", "alarm"};
     Json::Value v(Json::objectValue);
     v["target"] = "outbox";
     v["state"] = "dropped";
     v["reason"] = "the outbox is full (--outbox-max-mb); the oldest messages were given up";
     uint64_t total = 0;
     for (size_t k = 0; k < dropped.size(); ++k) {
-        v["dropped"][kKinds[k]] = static_cast<Json::UInt64>(dropped[k] - dropsTold_[k]);
+        v["dropped"][site::kOutboxKinds[k]] = static_cast<Json::UInt64>(dropped[k] - dropsTold_[k]);
         total += dropped[k] - dropsTold_[k];
     }
     std::fprintf(stderr, "trm27k-monitor: the MQTT outbox is full: %llu messages given up\n",

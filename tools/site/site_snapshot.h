@@ -60,6 +60,10 @@ struct DurationHistogram {
     void Observe(double seconds);
 };
 
+// The kinds of MQTT message, in the outbox's order of giving up: states,
+// active-alarm lists, alarm raises and clears; named so in every output.
+constexpr const char* kOutboxKinds[] = {"state", "alarms", "alarm"};
+
 // A list that snapshots share until it changes: every rule of the site is a
 // few hundred entries, copied only when an alarm changes, not per snapshot.
 template <class T>
@@ -95,8 +99,7 @@ struct Snapshot {
     int64_t availabilityEpochMs = 0;  // when the link or the stall last changed; 0: never
     Counters counters;
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
-    // MQTT messages the full outbox gave up, by kind: states, active-alarm
-    // lists, alarm raises and clears.
+    // MQTT messages the full outbox gave up, by kind (kOutboxKinds).
     std::array<uint64_t, 3> outboxDropped{};
     DurationHistogram cycleSeconds;
     std::vector<ChildState> children;  // in the order they first published
