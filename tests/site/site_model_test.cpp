@@ -177,3 +177,14 @@ TEST(SiteModel, TheDeviceModelIsDecidedOnceFromTheModelCheck) {
     model.OnRules({check}, "t", "trm27k");
     EXPECT_EQ("XYZ-9", model.Current()->model);
 }
+
+TEST(SiteModel, ValuesGoStaleAtSixtyOneSecondsAsTheChildrenDo) {
+    site::ChildState child;
+    child.epochMs = 1'000'000;
+    struct Case { int64_t afterMs; int64_t age; bool stale; };
+    for (const Case& c : {Case{0, 0, false}, Case{60'999, 60, false}, Case{61'000, 61, true},
+                          Case{-5'000, -5, false}, Case{-1, -1, false}}) {
+        EXPECT_EQ(c.age, site::AgeSeconds(child, child.epochMs + c.afterMs)) << c.afterMs;
+        EXPECT_EQ(c.stale, site::IsStale(child, child.epochMs + c.afterMs)) << c.afterMs;
+    }
+}

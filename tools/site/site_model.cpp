@@ -24,6 +24,15 @@ const ChildState* Snapshot::Child(unsigned int dataId, int recordType) const {
     return nullptr;
 }
 
+int64_t AgeSeconds(const ChildState& child, int64_t nowEpochMs) {
+    const int64_t ms = nowEpochMs - child.epochMs;
+    return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+}
+
+bool IsStale(const ChildState& child, int64_t nowEpochMs) {
+    return AgeSeconds(child, nowEpochMs) * 1000 >= kStaleAfterMs;
+}
+
 namespace {
 auto RuleKey(const rule_value& r) { return std::tie(r.data_id, r.key, r.detail); }
 

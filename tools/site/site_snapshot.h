@@ -24,6 +24,15 @@ struct ChildState {
     bool changed = false;         // that cycle counted as changed
 };
 
+// A child's values count as current as long as the child itself would answer
+// them: its value queries fail with "data too old" 61 s after the last
+// update, and every output leaves them out (or greys them) from then on.
+constexpr int64_t kStaleAfterMs = 61 * 1000;
+// Whole seconds since the child's values were published (negative: the clock
+// went back, which counts as current, as it does in the child).
+int64_t AgeSeconds(const ChildState& child, int64_t nowEpochMs);
+bool IsStale(const ChildState& child, int64_t nowEpochMs);
+
 struct RuleState {
     rule_value rule;              // as the newest batch gave it
     std::string raisedTime;       // when it became active; empty while inactive
