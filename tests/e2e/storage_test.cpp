@@ -13,6 +13,7 @@
 
 #include "Broker.h"
 #include "ProcessKit.h"
+#include "Zone.h"
 
 using namespace testing_support;
 
@@ -53,15 +54,15 @@ TEST(MonitorStorage, RefusedAndFailedHistoryWritesAreNeverReportedAsSaved) {
     const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
-    Sql(db, "PRAGMA user_version = 3");
+    Sql(db, "PRAGMA user_version = 4");
     const std::string before = Sql(db, "SELECT count(*) FROM history");
     MonitorRun newer = Monitor(dir, {"--cycles", "2", "--history", db});
     EXPECT_EQ(2, newer.status);
     ASSERT_EQ(1u, Count(newer.events, "storage"));
-    EXPECT_NE(std::string::npos, EventsOf(newer.events, "storage")[0]["reason"].asString().find("schema 3"));
+    EXPECT_NE(std::string::npos, EventsOf(newer.events, "storage")[0]["reason"].asString().find("schema 4"));
     EXPECT_EQ(5u, Count(newer.events, "history"));  // those of the first run only
     EXPECT_EQ(before, Sql(db, "SELECT count(*) FROM history"));
-    EXPECT_EQ("3", Sql(db, "PRAGMA user_version"));
+    EXPECT_EQ("4", Sql(db, "PRAGMA user_version"));
 
     WriteFile(dir + "/other.db", "");
     Sql(dir + "/other.db", "CREATE TABLE t (x)");
@@ -157,9 +158,45 @@ TEST(MonitorStorage, AnOldImageIsNotRestored) {
         return values.empty() ? Json::Value() : values.back();
     };
     EXPECT_NEAR(53.5, answer()["value"].asDouble(), 0.01);
-    Sql(db, "UPDATE history SET time = datetime(time, '-16 minutes');"
-            "UPDATE seen SET time = strftime('%Y-%m-%dT%H:%M:%S', time, '-16 minutes')");
+    Sql(db, "UPDATE history SET time = strftime('%Y-%m-%dT%H:%M:%SZ', time, '-16 minutes');"
+            "UPDATE seen SET time = strftime('%Y-%m-%dT%H:%M:%SZ', time, '-16 minutes')");
     EXPECT_EQ("数据未就绪", answer()["error"].asString());
+}
+
+// Saved times are instants: an image saved three hours west of UTC is fresh
+// to a monitor restarted five hours east of it; a file of an earlier monitor,
+// with local times, is moved to UTC once, read as the local time it was.
+TEST(MonitorStorage, SavedTimesAreInstantsWhateverTheZone) {
+    const ScratchDir scratch("storage-zone");
+    const std::string& dir = scratch.Path();
+    const std::string db = dir + "/h.db";
+    const auto restored = [&](const char* zone) {
+        const ZoneScope scope(zone);
+        const MonitorRun run = Monitor(dir, {"--cycles", "0", "--history", db, "--query", "21:v"});
+        EXPECT_EQ(0, run.status);
+        const auto values = EventsOf(run.events, "value");
+        return !values.empty() && values.back().isMember("value");
+    };
+    std::string first;
+    {
+        const ZoneScope west("WST+3");
+        ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
+        first = Sql(db, "SELECT time FROM history WHERE id = 1");
+        EXPECT_EQ(Sql(db, "SELECT count(*) FROM history"), Sql(db, "SELECT count(*) FROM history WHERE time LIKE '%Z'"));
+        // As an earlier monitor wrote it: local times without an offset, schema 2.
+        Sql(db, "UPDATE history SET time = strftime('%Y-%m-%dT%H:%M:%S', time, 'localtime');"
+                "UPDATE seen SET time = strftime('%Y-%m-%dT%H:%M:%S', time, 'localtime');"
+                "PRAGMA user_version = 2");
+    }
+    EXPECT_TRUE(restored("WST+3"));  // read only: the old file as it is
+    {
+        const ZoneScope west("WST+3");
+        ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
+    }
+    EXPECT_EQ("3", Sql(db, "PRAGMA user_version"));
+    EXPECT_EQ(first, Sql(db, "SELECT time FROM history WHERE id = 1"));
+    EXPECT_EQ("0", Sql(db, "SELECT count(*) FROM history WHERE time NOT LIKE '%Z'"));
+    EXPECT_TRUE(restored("EST-5"));
 }
 
 // Old rows go a few hundred at a time; the event file rotates and keeps

@@ -34,7 +34,7 @@ TEST(EventLog, EachEventIsOneLineWithEventAndTime) {
     const Json::Value first = testing_support::ParseJson(lines[0]);
     EXPECT_EQ("log", first["event"].asString());
     EXPECT_EQ("交流屏1\nsecond line", first["text"].asString());
-    EXPECT_EQ(19u, first["time"].asString().size());  // 2026-12-08T16:05:09
+    EXPECT_EQ(25u, first["time"].asString().size());  // 2026-12-08T16:05:09+01:00
     EXPECT_NE(std::string::npos, lines[0].find("交流屏1"));  // readable, not escaped
 }
 

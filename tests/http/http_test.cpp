@@ -18,6 +18,7 @@
 
 #include "JsonText.h"
 #include "ScratchDir.h"
+#include "Zone.h"
 #include "SiteImages.h"
 #include "history_store.h"
 #include "http_server.h"
@@ -213,6 +214,8 @@ std::string TrendHistory() {
 }  // namespace
 
 TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
+    // Half-hour zone: times are shown with the offset, bounds without one are local.
+    const ZoneScope zone("IST-5:30");
     const std::string db = TrendHistory();
     site::SiteModel model("north");
     Feed(model);
@@ -254,15 +257,23 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
     const Json::Value minute = ParseJson(client.Get("/api/history?data_id=11&field=channels.0.a&step=60")->body);
     ASSERT_EQ(5u, minute["rows"].size()) << minute;
     for (Json::ArrayIndex k = 0; k < 5; ++k) {
-        EXPECT_EQ("2026-12-09T10:0" + std::to_string(k) + ":00", minute["rows"][k]["time"].asString());
+        EXPECT_EQ("2026-12-09T10:0" + std::to_string(k) + ":00+05:30", minute["rows"][k]["time"].asString());
         EXPECT_FLOAT_EQ(220.0f + 3 * k, minute["rows"][k]["value"].asFloat());
     }
     const Json::Value since = ParseJson(
         client.Get("/api/history?data_id=11&field=channels.0.a&step=120&since=2026-12-09T10:01:20")->body);
     ASSERT_EQ(3u, since["rows"].size()) << since;  // slices cut at even minutes
-    EXPECT_EQ("2026-12-09T10:01:20", since["rows"][0]["time"].asString());
-    EXPECT_EQ("2026-12-09T10:02:00", since["rows"][1]["time"].asString());
-    EXPECT_EQ("2026-12-09T10:04:00", since["rows"][2]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:01:20+05:30", since["rows"][0]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:02:00+05:30", since["rows"][1]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:04:00+05:30", since["rows"][2]["time"].asString());
+    // The same instant in UTC or with its offset bounds the same rows; a bad zone is refused.
+    for (const char* bound : {"2026-12-09T04:31:20Z", "2026-12-09T10:01:20%2B05:30"}) {
+        const Json::Value same = ParseJson(client.Get(
+            std::string("/api/history?data_id=11&field=channels.0.a&step=120&since=") + bound)->body);
+        EXPECT_EQ(since["rows"], same["rows"]) << bound;
+    }
+    EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&since=2026-12-09T10:01:20%2B5")->status);
+    EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&since=2026-12-0")->status);
     EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&step=-1")->status);
     EXPECT_EQ(400, client.Get("/api/history?data_id=11&field=ia&step=86401")->status);
 
@@ -270,7 +281,7 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
     const Json::Value alarms = ParseJson(client.Get("/api/alarms")->body);
     ASSERT_EQ(2u, alarms["recent"].size());
     EXPECT_EQ("cleared", alarms["recent"][0]["state"].asString());
-    EXPECT_EQ("2026-12-09T10:01:00", alarms["recent"][1]["time"].asString());
+    EXPECT_EQ("2026-12-09T10:01:00+05:30", alarms["recent"][1]["time"].asString());
     EXPECT_EQ("交流输入电压过高告警", alarms["recent"][1]["name"].asString());
     server.Stop();
     std::remove(db.c_str());

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "local_time.h"
+
 namespace history {
 
 HistoryReader::~HistoryReader() {
@@ -29,8 +31,8 @@ bool HistoryReader::Images(unsigned int dataId, const std::string& since, const 
                            int limit, std::vector<ImageRow>& out, int stepSeconds) {
     out.clear();
     sqlite3_stmt* s = nullptr;
-    // Slices are counted from 1970 on the local times as written, so the
-    // same step always cuts at the same wall-clock moments.
+    // Slices are counted from 1970 in UTC, so the same step always cuts at
+    // the same moments.
     const char* sql =
         "SELECT id, time, data_id, device, record_type, image FROM history"
         " WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
@@ -40,15 +42,16 @@ bool HistoryReader::Images(unsigned int dataId, const std::string& since, const 
         " ORDER BY id LIMIT ?4";
     if (db_ == nullptr || sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) != SQLITE_OK) return false;
     sqlite3_bind_int64(s, 1, dataId);
-    sqlite3_bind_text(s, 2, since.data(), static_cast<int>(since.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_text(s, 3, until.data(), static_cast<int>(until.size()), SQLITE_TRANSIENT);
+    const std::string from = site::StoredTime(since), to = site::StoredTime(until);
+    sqlite3_bind_text(s, 2, from.data(), static_cast<int>(from.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 3, to.data(), static_cast<int>(to.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int(s, 4, limit);
     sqlite3_bind_int(s, 5, stepSeconds);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         ImageRow row;
         row.id = sqlite3_column_int64(s, 0);
-        row.time = Column(s, 1);
+        row.time = site::ShownTime(Column(s, 1));
         row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
         row.device = Column(s, 3);
         row.recordType = sqlite3_column_int(s, 4);
@@ -71,7 +74,7 @@ bool HistoryReader::RecentAlarms(int limit, std::vector<AlarmRow>& out) {
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
         AlarmRow row;
-        row.time = Column(s, 0);
+        row.time = site::ShownTime(Column(s, 0));
         row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 1));
         row.device = Column(s, 2);
         row.state = Column(s, 3);

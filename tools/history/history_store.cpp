@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include "local_time.h"
+
 namespace history {
 
 namespace {
@@ -32,8 +34,19 @@ constexpr const char* kSchema2 =
     " data_id INTEGER NOT NULL, device TEXT NOT NULL, time TEXT NOT NULL,"
     " PRIMARY KEY (data_id, device)) WITHOUT ROWID;";
 
+// Schema 3 keeps every time in UTC; the local times of earlier files are
+// read as local time once, here. A text that is no time stays as it was.
+constexpr const char* kTimesToUtc =
+    "UPDATE history SET time = coalesce(strftime('%Y-%m-%dT%H:%M:%SZ', time, 'utc'), time);"
+    "UPDATE alarms SET time = coalesce(strftime('%Y-%m-%dT%H:%M:%SZ', time, 'utc'), time);"
+    "UPDATE seen SET time = coalesce(strftime('%Y-%m-%dT%H:%M:%SZ', time, 'utc'), time);";
+
 void BindText(sqlite3_stmt* s, int index, const std::string& text) {
     sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void BindTime(sqlite3_stmt* s, int index, const std::string& shown) {
+    BindText(s, index, site::StoredTime(shown));
 }
 
 // A column as text; a NULL (a row written by something else) gives "".
@@ -52,7 +65,7 @@ std::vector<uint8_t> Blob(sqlite3_stmt* s, int column) {
 ImageRow ReadImageRow(sqlite3_stmt* s) {
     ImageRow row;
     row.id = sqlite3_column_int64(s, 0);
-    row.time = Text(s, 1);
+    row.time = site::ShownTime(Text(s, 1));
     row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
     row.device = Text(s, 3);
     row.recordType = sqlite3_column_int(s, 4);
@@ -62,7 +75,7 @@ ImageRow ReadImageRow(sqlite3_stmt* s) {
 
 void BindAlarm(sqlite3_stmt* s, const AlarmRow& row, bool withState) {
     int k = 1;
-    if (withState) BindText(s, k++, row.time);
+    if (withState) BindTime(s, k++, row.time);
     sqlite3_bind_int64(s, k++, row.dataId);
     BindText(s, k++, row.device);
     if (withState) BindText(s, k++, row.state);
@@ -176,7 +189,8 @@ int HistoryStore::Identify(const std::string& path, std::string& error) {
 // Brings a database of schema `from` (0: empty) to the current one.
 bool HistoryStore::Migrate(int from, std::string& error) {
     if (from == kSchemaVersion) return true;
-    const std::string sql = std::string("BEGIN IMMEDIATE;") + (from == 0 ? kSchema : "") + kSchema2 +
+    const std::string sql = std::string("BEGIN IMMEDIATE;") + (from == 0 ? kSchema : "") +
+                            (from <= 1 ? kSchema2 : "") + (from >= 1 ? kTimesToUtc : "") +
                             "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
                             "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";COMMIT;";
     if (Exec(sql.c_str(), error)) return true;
@@ -300,7 +314,7 @@ bool HistoryStore::Step(sqlite3_stmt* s, std::string& error) {
 
 bool HistoryStore::WriteBatch(const Batch& b, std::string& error) {
     for (const ImageRow& row : b.images) {
-        BindText(insertImage_, 1, row.time);
+        BindTime(insertImage_, 1, row.time);
         sqlite3_bind_int64(insertImage_, 2, row.dataId);
         BindText(insertImage_, 3, row.device);
         sqlite3_bind_int(insertImage_, 4, row.recordType);
@@ -320,12 +334,12 @@ bool HistoryStore::WriteBatch(const Batch& b, std::string& error) {
     for (const SeenRow& row : b.seen) {
         sqlite3_bind_int64(upsertSeen_, 1, row.dataId);
         BindText(upsertSeen_, 2, row.device);
-        BindText(upsertSeen_, 3, row.time);
+        BindTime(upsertSeen_, 3, row.time);
         if (!Step(upsertSeen_, error)) return false;
     }
     if (b.pruneBefore.empty()) return true;
     for (sqlite3_stmt* prune : {pruneImages_, pruneAlarms_}) {
-        BindText(prune, 1, b.pruneBefore);
+        BindTime(prune, 1, b.pruneBefore);
         if (!Step(prune, error)) return false;
     }
     return true;
@@ -362,9 +376,11 @@ bool HistoryStore::LatestImage(unsigned int dataId, const std::string& device, I
     BindText(latest_, 2, device);
     const bool found = sqlite3_step(latest_) == SQLITE_ROW;
     if (found) {
-        out = ReadImageRow(latest_);
+        // Both stored times compare as instants; the later is shown.
+        const std::string saved = Text(latest_, 1);
         const std::string seen = Text(latest_, 6);
-        if (seen > out.time) out.time = seen;
+        out = ReadImageRow(latest_);
+        if (seen > saved) out.time = site::ShownTime(seen);
     }
     sqlite3_reset(latest_);
     return found;

@@ -11,8 +11,10 @@
 //
 // The file carries its schema: application_id "TRMK" and user_version
 // kSchemaVersion. Open refuses a file that is not a trm27k history or was
-// written by a newer schema, and leaves it untouched; the unversioned layout
-// of earlier monitors is brought up to date in place.
+// written by a newer schema, and leaves it untouched; the layouts of earlier
+// monitors are brought up to date in place. Times are kept in UTC (schema 3;
+// earlier files held local times, converted once as local time on upgrade)
+// and handed in and out as the monitor shows them, local with an offset.
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -24,11 +26,11 @@ struct sqlite3_stmt;
 
 namespace history {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 struct ImageRow {
     int64_t id = 0;
-    std::string time;  // local time of the cycle, "2026-12-08T16:05:09"
+    std::string time;  // time of the cycle, "2026-12-08T16:05:09+01:00"
     unsigned int dataId = 0;
     std::string device;
     int recordType = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "local_time.h"
 #include "record_values.h"
 #include "rule_json.h"
 
@@ -52,11 +53,15 @@ int TwoOrFourDigits(const std::string& text, size_t at) {
     return std::atoi(text.substr(at, width).c_str());
 }
 
-// A local time as the history keeps it, or a prefix of one ("2026-12-08"),
-// every part a real one: no month 0, no 31 April, no hour 24.
-bool IsTimeBound(const std::string& text) {
+// A time bound: a local time ("2026-12-08T16:05:09"), the same with a zone
+// ("...Z", "...+01:00"), or a local prefix ending with a whole part
+// ("2026-12-08"); every part a real one: no month 0, no 31 April, no hour 24.
+bool IsTimeBound(const std::string& whole) {
     constexpr const char* kShape = "dddd-dd-ddTdd:dd:dd";
-    if (text.size() > 19) return false;
+    std::time_t ignored = 0;
+    if (whole.size() > 19 && !site::ParseIsoTime(whole, ignored)) return false;
+    const std::string text = whole.substr(0, 19);
+    if (text.size() < 19 && text.size() % 3 != 1) return false;  // 4, 7, 10, 13 or 16 characters
     for (size_t k = 0; k < text.size(); ++k) {
         const bool digit = text[k] >= '0' && text[k] <= '9';
         if (kShape[k] == 'd' ? !digit : text[k] != kShape[k]) return false;
@@ -72,6 +77,12 @@ bool IsTimeBound(const std::string& text) {
     static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = values[0] % 4 == 0 && (values[0] % 100 != 0 || values[0] % 400 == 0);
     return values[2] <= (values[1] == 2 && !leap ? 28 : kDays[values[1] - 1]);
+}
+
+// A bound given as a prefix, made a whole time at the start of what it names.
+std::string WholeTimeBound(const std::string& text) {
+    constexpr const char* kStart = "1970-01-01T00:00:00";
+    return text.size() >= 19 ? text : text + (kStart + text.size());
 }
 
 // Where a field path points in an image: the field, and the record's offset.
@@ -188,7 +199,7 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     if (dataId == nullptr || !ParseCount(*dataId, 0xFFFFFFFFul, id)) return Bad(400, "data_id must be a number");
     if (field == nullptr || field->empty() || field->size() > 64) return Bad(400, "field is required");
     if ((since && !IsTimeBound(*since)) || (until && !IsTimeBound(*until))) {
-        return Bad(400, "since and until are local times like 2026-12-08T16:05:09");
+        return Bad(400, "since and until are times like 2026-12-08T16:05:09 (local), with Z or an offset, or a day");
     }
     if (limitText && (!ParseCount(*limitText, static_cast<unsigned long>(maxRows), limit) || limit == 0)) {
         return Bad(400, "limit must be 1 to " + std::to_string(maxRows));
@@ -196,7 +207,8 @@ Answer HistoryAnswer(history::HistoryReader* reader,
     if (stepText && !ParseCount(*stepText, 86400, step)) return Bad(400, "step must be 0 to 86400 seconds");
     if (reader == nullptr) return Bad(404, "no history database");
     std::vector<history::ImageRow> rows;
-    if (!reader->Images(static_cast<unsigned int>(id), since ? *since : "", until ? *until : "",
+    if (!reader->Images(static_cast<unsigned int>(id), since ? WholeTimeBound(*since) : "",
+                        until ? WholeTimeBound(*until) : "",
                         static_cast<int>(limit), rows, static_cast<int>(step))) {
         return Bad(503, "the history cannot be read now");
     }

@@ -4,22 +4,20 @@
 
 #include <spdlog/spdlog.h>
 
+#include "local_time.h"
+
 namespace monitor {
 
 namespace {
-// Seconds from a saved local time ("2026-12-08T16:05:09") to now; false when
-// the text is no such time.
-bool AgeSeconds(const std::string& localTime, long& age) {
-    std::tm tm{};
-    const char* end = strptime(localTime.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
-    if (end == nullptr || *end != '\0') return false;
-    tm.tm_isdst = -1;
-    const std::time_t saved = std::mktime(&tm);
-    if (saved == static_cast<std::time_t>(-1)) return false;
+// Seconds from a saved time to now, compared as instants, so neither a
+// change of zone nor a daylight-saving fall-back makes an old image look
+// new; false when the text is no time.
+bool AgeSeconds(const std::string& savedTime, long& age) {
+    std::time_t saved = 0;
+    if (!site::ParseIsoTime(savedTime, saved)) return false;
     age = static_cast<long>(std::difftime(std::time(nullptr), saved));
     return true;
 }
-
 }  // namespace
 
 void RestoreImages(history::HistoryStore& store, SMDSPDevice& device) {

@@ -282,9 +282,10 @@
     if (chosen && select.querySelector('option[value="' + chosen + '"]')) select.value = chosen;
   }
 
-  // The history keeps the board's local times without a zone: they are
-  // handled as UTC here and shown as UTC, so the chart shows the board's clock.
-  const boardMs = (text) => Date.parse(text + 'Z');
+  // Times come as the board's local time with its offset: the clock part is
+  // handled as UTC here and shown as UTC, so the chart shows the board's clock
+  // whatever the browser's zone.
+  const boardMs = (text) => Date.parse(text.slice(0, 19) + 'Z');
   const boardText = (ms) => new Date(ms).toISOString().slice(0, 19);
 
   // The rows of one field, thinned on the board to about 700 per range.
