@@ -26,11 +26,19 @@ foreach(entry IN LISTS TRM27K_MAN_NAMES)
       CONTENT "#!/bin/sh\nexec ${emulator} $<TARGET_FILE:${program}> \"$@\"\n"
       FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
   endif()
+  # Sections beyond the --help text (configuration, files, examples, exit
+  # status) come from PROGRAM.h2m beside this file where there is one.
+  set(include "")
+  set(include_file "")
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${program}.h2m)
+    set(include_file ${CMAKE_CURRENT_SOURCE_DIR}/${program}.h2m)
+    set(include --include=${include_file})
+  endif()
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${summary}
-            --output=${page} ${runner}
+            ${include} --output=${page} ${runner}
     COMMAND ${GZIP} -9nf ${page}
-    DEPENDS ${program} VERBATIM)
+    DEPENDS ${program} ${include_file} VERBATIM)
   list(APPEND pages ${page}.gz)
 endforeach()
 add_custom_target(trm27k_manpages ALL DEPENDS ${pages})

@@ -239,6 +239,12 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
         EXPECT_EQ(304, again->status) << asset.path;
         EXPECT_TRUE(again->body.empty());
     }
+    // The gzipped copies go only to a client that accepts them.
+    for (const auto& [header, gzip] : std::vector<std::pair<std::string, bool>>{
+             {"gzip, deflate, br", true}, {"br;q=1.0, gzip;q=0.8", true}, {"*", true},
+             {"deflate, gzip;q=0", false}, {"identity", false}, {"", false}}) {
+        EXPECT_EQ(gzip, web::AcceptsGzip(header)) << header;
+    }
     auto page = client.Get("/");
     ASSERT_EQ(200, page->status);
     EXPECT_TRUE(Has(page->body, "<script src=\"app.js\""));

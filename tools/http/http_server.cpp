@@ -116,17 +116,20 @@ void HttpServer::RoutePage() {
         const web::Asset& asset = web::kAssets[k];
         const std::string path = std::string(asset.path) == "/index.html" ? "/|/index\\.html" : Literal(asset.path);
         server_->Get(path, [&asset](const httplib::Request& req, httplib::Response& res) {
-            res.set_header("ETag", asset.etag);
+            const web::Body body = web::BodyFor(asset, req.get_header_value("Accept-Encoding"));
+            res.set_header("ETag", body.etag);
+            res.set_header("Vary", "Accept-Encoding");
             res.set_header("Cache-Control", "no-cache");
             res.set_header("X-Content-Type-Options", "nosniff");
             res.set_header("Content-Security-Policy",
                            "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
                            "frame-ancestors 'none'");
-            if (req.get_header_value("If-None-Match") == asset.etag) {
+            if (req.get_header_value("If-None-Match") == body.etag) {
                 res.status = 304;
                 return;
             }
-            res.set_content(reinterpret_cast<const char*>(asset.data), asset.size,
+            if (body.gzip) res.set_header("Content-Encoding", "gzip");
+            res.set_content(reinterpret_cast<const char*>(body.data), body.size,
                             std::string(asset.contentType) + "; charset=utf-8");
         });
     }

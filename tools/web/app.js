@@ -12,11 +12,17 @@
   // What each kind of child shows: label, field path, unit, decimals. The
   // record names the units of the voltages, currents and the frequency; the
   // battery and rectifier values carry the protocol's usual meaning.
+  // The fifth column names the value's alarm state in the record: a value
+  // whose state is not 0 (too low, too high, phase lost) is highlighted.
   const AC_SCREEN = [
-    ['Phase A current', 'ia', 'A', 1], ['Phase B current', 'ib', 'A', 1], ['Phase C current', 'ic', 'A', 1],
+    ['Phase A current', 'ia', 'A', 1, 'ia_alert'], ['Phase B current', 'ib', 'A', 1, 'ib_alert'],
+    ['Phase C current', 'ic', 'A', 1, 'ic_alert'],
   ];
-  const AC_CHANNEL = [['A', 'a', 'V', 1], ['B', 'b', 'V', 1], ['C', 'c', 'V', 1], ['Frequency', 'f', 'Hz', 2]];
-  const DC_SCREEN = [['Bus voltage', 'v', 'V', 2], ['Load current', 'i', 'A', 1]];
+  const AC_CHANNEL = [
+    ['A', 'a', 'V', 1, 'a_alert'], ['B', 'b', 'V', 1, 'b_alert'], ['C', 'c', 'V', 1, 'c_alert'],
+    ['Frequency', 'f', 'Hz', 2, 'f_alert'],
+  ];
+  const DC_SCREEN = [['Bus voltage', 'v', 'V', 2, 'v_alarm'], ['Load current', 'i', 'A', 1]];
   // Battery values: array field, its count field, label, unit.
   const DC_BATTERY = [
     ['m_values', 'dc_m', 'Battery current', 'A', 1], ['n_values', 'dc_n', 'Battery temperature', '\u00b0C', 1],
@@ -31,6 +37,8 @@
   let lastLayout = '';
   let lastAlarmsAt = 0;
   let trend = null;  // {set, range, chart}
+  let lastState = null;
+  let lastAlarms = null;
 
   function el(tag, text, className) {
     const e = document.createElement(tag);
@@ -75,10 +83,36 @@
       : 'none yet';
   }
 
+  // ---- the status banner ----
+  // One line on the whole site: grey when its values are not current, else
+  // red or amber with the most severe active alarm, else green.
+  function renderBanner() {
+    const banner = $('status-banner');
+    if (!lastState) return;
+    const state = lastState;
+    const current = state.link_up && !state.stalled && state.children.length > 0 &&
+      state.children.every((c) => !c.stale);
+    const active = lastAlarms ? lastAlarms.active.slice().sort(bySeverity) : [];
+    let kind = 'normal';
+    let text = 'All normal';
+    if (!current) {
+      kind = 'nodata';
+      text = state.time ? 'No data since ' + state.time.replace('T', ' ') : 'No data yet';
+    } else if (active.length > 0) {
+      const worst = active[0];
+      kind = worst.level === 1 ? 'critical' : 'warning';
+      const more = active.length > 1 ? ' (+' + (active.length - 1) + ' more)' : '';
+      text = 'Level ' + worst.level + ' alarm: ' + (worst.name_en || worst.name) + more;
+    }
+    banner.textContent = text;
+    banner.className = 'status ' + kind;
+  }
+
   // ---- the children's panels ----
-  function valueCell(row, key, unit, decimals) {
+  function valueCell(row, key, unit, decimals, alert) {
     const td = el('td', DASH, 'num');
     td.dataset.field = key;
+    if (alert) td.dataset.alert = alert;
     td.dataset.unit = unit;
     td.dataset.decimals = decimals;
     row.appendChild(td);
@@ -86,10 +120,10 @@
 
   function pairTable(rows, dataId) {
     const table = el('table');
-    for (const [label, field, unit, decimals] of rows) {
+    for (const [label, field, unit, decimals, alert] of rows) {
       const tr = el('tr');
       tr.appendChild(el('th', label));
-      valueCell(tr, dataId + ':' + field, unit, decimals);
+      valueCell(tr, dataId + ':' + field, unit, decimals, alert);
       table.appendChild(tr);
     }
     return table;
@@ -114,8 +148,8 @@
     const channels = (values.channels || []).length;
     panel.appendChild(gridTable(['Channel'].concat(AC_CHANNEL.map((c) => c[0])), channels, (k) => String(k + 1),
       (tr, k) => {
-        for (const [, field, unit, decimals] of AC_CHANNEL) {
-          valueCell(tr, child.data_id + ':channels.' + k + '.' + field, unit, decimals);
+        for (const [, field, unit, decimals, alert] of AC_CHANNEL) {
+          valueCell(tr, child.data_id + ':channels.' + k + '.' + field, unit, decimals, 'channels.' + k + '.' + alert);
         }
       }));
   }
@@ -163,6 +197,8 @@
       const build = PANELS[child.device];
       if (!build) continue;
       const panel = el('article', undefined, 'panel');
+      panel.dataset.child = child.data_id;
+      panel.dataset.device = child.device;
       const title = el('h2', (KIND[child.device] || child.device) + ' ');
       title.appendChild(el('span', child.data_id, 'quiet'));
       panel.appendChild(title);
@@ -189,6 +225,13 @@
       const child = byId.get(id);
       const value = child ? valueAt(child.values || {}, path) : undefined;
       td.textContent = show(value, td.dataset.unit, Number(td.dataset.decimals));
+      const alert = child && td.dataset.alert ? valueAt(child.values || {}, td.dataset.alert) : 0;
+      td.classList.toggle('alarm', typeof alert === 'number' && alert !== 0);
+    }
+    // Values past the children's freshness are greyed, with their age.
+    for (const panel of document.querySelectorAll('#children [data-child]')) {
+      const child = byId.get(panel.dataset.child);
+      panel.classList.toggle('stale', Boolean(child && child.stale));
     }
     for (const td of document.querySelectorAll('#children td[data-fault]')) {
       const [id, k] = td.dataset.fault.split(':');
@@ -200,7 +243,8 @@
     }
     for (const p of document.querySelectorAll('#children [data-updated]')) {
       const child = byId.get(p.dataset.updated);
-      p.textContent = child && child.time ? 'Updated ' + child.time.replace('T', ' ') : '';
+      const age = child && child.stale ? ' (' + duration(child.age_s) + ' ago, no longer current)' : '';
+      p.textContent = child && child.time ? 'Updated ' + child.time.replace('T', ' ') + age : '';
     }
   }
 
@@ -211,8 +255,18 @@
     return td;
   }
 
+  // The English name, with the device's own text beneath it.
+  function nameCell(alarm) {
+    const td = el('td', alarm.name_en || alarm.name);
+    if (alarm.name_en) td.appendChild(el('div', alarm.name, 'quiet device-text'));
+    return td;
+  }
+
+  // Level 1 is the most severe; within a level the newest first.
+  const bySeverity = (a, b) => a.level - b.level || (a.raised < b.raised ? 1 : a.raised > b.raised ? -1 : 0);
+
   function renderAlarms(alarms) {
-    const active = alarms.active.slice().sort((a, b) => (a.raised < b.raised ? 1 : a.raised > b.raised ? -1 : 0));
+    const active = alarms.active.slice().sort(bySeverity);
     const body = $('active-alarms');
     body.replaceChildren();
     const counts = new Map();
@@ -220,18 +274,18 @@
       counts.set(a.level, (counts.get(a.level) || 0) + 1);
       const tr = el('tr');
       tr.dataset.key = a.data_id + ':' + a.key;
-      tr.append(levelCell(a.level), el('td', a.name), el('td', a.detail), el('td', a.raised.replace('T', ' ')));
+      tr.append(levelCell(a.level), nameCell(a), el('td', a.detail), el('td', a.raised.replace('T', ' ')));
       body.appendChild(tr);
     }
     $('no-alarms').hidden = active.length > 0;
-    const levels = Array.from(counts.keys()).sort();
+    const levels = Array.from(counts.keys()).sort((a, b) => a - b);
     $('alarm-counts').textContent = levels.length === 0 ? 'none'
       : levels.map((l) => counts.get(l) + ' \u00d7 level ' + l).join(', ');
     const recent = $('recent-alarms');
     recent.replaceChildren();
     for (const r of alarms.recent || []) {
       const tr = el('tr', undefined, r.state);
-      tr.append(el('td', r.time.replace('T', ' ')), el('td', r.state), levelCell(r.level), el('td', r.name),
+      tr.append(el('td', r.time.replace('T', ' ')), el('td', r.state), levelCell(r.level), nameCell(r),
         el('td', r.detail));
       recent.appendChild(tr);
     }
@@ -368,6 +422,8 @@
       return;
     }
     renderOverview(state);
+    lastState = state;
+    renderBanner();
     if (state.time) boardNow = state.time;
     const layout = layoutKey(state.children);
     if (layout !== lastLayout) {
@@ -385,7 +441,9 @@
       lastSeq = state.seq;
       lastAlarmsAt = now;
       try {
-        renderAlarms(await getJson('/api/alarms'));
+        lastAlarms = await getJson('/api/alarms');
+        renderAlarms(lastAlarms);
+        renderBanner();
       } catch (e) {
         $('offline').hidden = false;
       }
