@@ -1,6 +1,10 @@
 // The monitor against the simulator over a pseudo-terminal, end to end.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
 #include <map>
 
 #include "ProcessKit.h"
@@ -192,4 +196,45 @@ TEST(MonitorEndToEnd, WithExitOnLossALostLineEndsTheRunWithOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(0, sim.Stop());
     EXPECT_EQ(1, monitor.Wait(10));
+}
+
+// --on-alarm: one run per raise and clear with the facts in the environment;
+// a device text full of shell characters reaches the command unchanged and
+// runs nothing; a command past its limit is stopped and reported.
+TEST(MonitorEndToEnd, OnAlarmRunsTheCommandOncePerRaiseAndClear) {
+    const ScratchDir scratch("on-alarm");
+    const std::string& dir = scratch.Path();
+    WriteFile(dir + "/notify.sh", "printf '%s|%s|%s|%s|%s|%s\\n' \"$TRM27K_EVENT\" \"$TRM27K_DATA_ID\" "
+                                  "\"$TRM27K_KEY\" \"$TRM27K_LEVEL\" \"$TRM27K_NAME_EN\" \"$TRM27K_DETAIL\""
+                                  " >> " + dir + "/notices.txt\n");
+    WriteFile(dir + "/alarm.json", R"({"model": "$(touch P);`touch Q`",)"
+                                   R"( "ac": {"0": {"channels": {"0": {"c_alert": 2}}}}})");
+    WriteFile(dir + "/quiet.json", "{}");
+    const auto run = [&](const std::string& scenario, const std::string& command, const char* limit) {
+        return Monitor(dir, {"--cycles", "2", "--history", dir + "/h.db", "--sim-scenario", dir + "/" + scenario,
+                             "--on-alarm", command, "--on-alarm-timeout", limit});
+    };
+    ASSERT_EQ(0, run("alarm.json", "sh " + dir + "/notify.sh", "30").status);
+    ASSERT_EQ(0, run("quiet.json", "sh " + dir + "/notify.sh", "30").status);
+    std::vector<std::string> notices;
+    std::ifstream in(dir + "/notices.txt");
+    for (std::string line; std::getline(in, line);) notices.push_back(line);
+    std::sort(notices.begin(), notices.end());  // two commands may run at once
+    // The plug-in never reports a right model, so the model check stays raised.
+    const std::string model = "本驱动类型:trm27k 检测型号:$(touch P);`touch Q`";
+    EXPECT_EQ((std::vector<std::string>{
+                  "cleared|11|AC_6|2|AC input voltage high (channel 1, input line/phase voltage CA/C)|交流屏1输入线/相电压CA/C",
+                  "raised|11|AC_6|2|AC input voltage high (channel 1, input line/phase voltage CA/C)|交流屏1输入线/相电压CA/C",
+                  "raised|1|device_model|3|Device configuration check|" + model}),
+              notices);
+    struct stat st {};
+    EXPECT_NE(0, stat("P", &st));
+    EXPECT_NE(0, stat("Q", &st));
+
+    std::remove((dir + "/h.db").c_str());
+    const MonitorRun slow = run("alarm.json", "sleep 30", "1");
+    EXPECT_EQ(0, slow.status);
+    std::vector<std::string> states;
+    for (const auto& e : EventsOf(slow.events, "alarm_command")) states.push_back(e["state"].asString());
+    EXPECT_EQ((std::vector<std::string>{"killed", "killed"}), states);
 }

@@ -229,7 +229,25 @@ int MonitorApp::StartOutputs() {
     }
     serviceStatus_ = std::make_unique<service::ServiceStatusOutput>(notifier_);
     model_->AddListener(serviceStatus_.get());
+    StartAlarmNotices();
     return 0;
+}
+
+void MonitorApp::StartAlarmNotices() {
+    if (!options_.onAlarm.empty()) {
+        alarm_command::Settings s;
+        s.command = options_.onAlarm;
+        s.site = options_.site;
+        s.maxRunning = static_cast<int>(options_.onAlarmJobs);
+        s.timeLimit = std::chrono::seconds(options_.onAlarmTimeout);
+        alarmCommand_ = std::make_unique<alarm_command::AlarmCommandOutput>(*model_, s);
+        alarmCommand_->Start();
+        model_->AddListener(alarmCommand_.get());
+    }
+    if (options_.syslog) {
+        syslog_ = std::make_unique<syslog_output::SyslogOutput>();
+        model_->AddListener(syslog_.get());
+    }
 }
 
 // The history writes its last rows (and the outbox's) before MQTT stops.
@@ -237,6 +255,8 @@ void MonitorApp::StopOutputs() {
     if (recorder_) recorder_->Stop();
     if (http_) http_->Stop();
     if (mqtt_) mqtt_->Stop();
+    if (alarmCommand_) alarmCommand_->Stop();
+    if (syslog_) syslog_->Stop();
     events_.Flush();
 }
 

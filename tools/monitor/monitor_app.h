@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "alarm_command.h"
 #include "builtin_sim.h"
 #include "event_log.h"
 #include "history_recorder.h"
@@ -23,6 +24,7 @@
 #include "service_notifier.h"
 #include "service_status_output.h"
 #include "summary_output.h"
+#include "syslog_output.h"
 
 namespace monitor {
 
@@ -42,6 +44,7 @@ private:
     int CreateDevice();
     void RestoreAlarms();
     int StartOutputs();
+    void StartAlarmNotices();
     int StartMqtt();
     int StartHttp();
     void StopOutputs();
@@ -60,6 +63,8 @@ private:
     std::unique_ptr<http::HttpServer> http_;
     service::ServiceNotifier notifier_;  // no-op unless started by systemd
     std::unique_ptr<service::ServiceStatusOutput> serviceStatus_;
+    std::unique_ptr<alarm_command::AlarmCommandOutput> alarmCommand_;
+    std::unique_ptr<syslog_output::SyslogOutput> syslog_;
     Plugin plugin_;  // before the devices: unloaded after they are gone
     std::shared_ptr<MonitorController> controller_;
     LogLimiter logLimiter_;  // the plug-in's log lines, on the threads that make them

@@ -91,6 +91,10 @@ std::string TopicPrefix(const std::string& text) {
 
 std::string AnyText(const std::string&) { return ""; }
 
+std::string Command(const std::string& text) {
+    return text.find_first_not_of(" \t") == std::string::npos ? "wants a command, not an empty text" : "";
+}
+
 std::string QueryText(const std::string& text) {
     Query q;
     return ParseQuery(text, q) ? "" : "wants ID:KEY, not '" + text + "'";
@@ -206,6 +210,14 @@ const OptionRow kOptions[] = {
      nullptr, 0, 255, true},
     Flag("exit-on-loss", "exit with status 1 when the line is lost, instead of reopening it",
          &Options::exitOnLoss),
+    Text("on-alarm", "COMMAND", "run COMMAND (by /bin/sh) on every alarm raise and clear and on link "
+         "loss and return, the facts in TRM27K_* environment variables", &Options::onAlarm, Command),
+    Number("on-alarm-jobs", "--on-alarm commands running at once at most (default 2)",
+           &Options::onAlarmJobs, 1, 64),
+    Number("on-alarm-timeout", "seconds an --on-alarm command may run before it is stopped (default 30)",
+           &Options::onAlarmTimeout, 1, 86400),
+    Flag("syslog", "alarm raises and clears, link changes and storage failures also to syslog, "
+         "with priorities by alarm level", &Options::syslog),
 };
 
 std::string LongName(const OptionRow& row) { return std::string("--") + row.name; }

@@ -62,6 +62,12 @@ struct Options {
     bool noMqttDiscovery = false;
     long long mqttHeartbeat = 60;        // seconds between states at the latest
     long long outboxMaxMb = 50;
+
+    // Alarm notification on the board itself.
+    std::string onAlarm;                 // command run on each raise, clear and link change; empty: none
+    long long onAlarmJobs = 2;           // commands at once at most
+    long long onAlarmTimeout = 30;       // seconds before a command is stopped
+    bool syslog = false;                 // alarms, link and storage failures also to syslog
 };
 
 // Reads the command line, then the configuration file it names (or the

@@ -57,6 +57,10 @@ constexpr CounterRow kCounters[] = {
     {"link", "device", nullptr, &Counters::reconnects},  // only a reopened port names its device
     {"storage", "state", "failed", &Counters::storageFailures},
     {"cycle", nullptr, nullptr, &Counters::cycles},
+    // An --on-alarm command that could not run, failed or passed its limit.
+    {"alarm_command", "state", "dropped", &Counters::alarmCommandFailures},
+    {"alarm_command", "state", "failed", &Counters::alarmCommandFailures},
+    {"alarm_command", "state", "killed", &Counters::alarmCommandFailures},
 };
 
 bool Matches(const CounterRow& row, const char* kind, const Json::Value& fields) {

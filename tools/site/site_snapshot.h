@@ -55,6 +55,7 @@ struct Counters {
     uint64_t frameErrors = 0;
     uint64_t reconnects = 0;
     uint64_t storageFailures = 0;
+    uint64_t alarmCommandFailures = 0;
 };
 
 // Cycle durations in seconds; the upper bounds cover a fast simulated cycle
