@@ -152,6 +152,7 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
     const Json::Value alarms = ParseJson(client.Get("/api/alarms")->body);
     ASSERT_EQ(1u, alarms["active"].size());
     EXPECT_EQ("2026-12-09T10:00:00", alarms["active"][0]["raised"].asString());
+    EXPECT_EQ("AC input voltage high (channel 1)", alarms["active"][0]["name_en"].asString());
 
     auto history = client.Get("/api/history?data_id=11&field=channels.1.a&since=2026-12-09T10:00:01");
     ASSERT_EQ(200, history->status);
@@ -272,6 +273,7 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
     EXPECT_EQ("cleared", alarms["recent"][0]["state"].asString());
     EXPECT_EQ("2026-12-09T10:01:00", alarms["recent"][1]["time"].asString());
     EXPECT_EQ("交流输入电压过高告警", alarms["recent"][1]["name"].asString());
+    EXPECT_EQ("AC input voltage high (channel 1)", alarms["recent"][1]["name_en"].asString());
     server.Stop();
     std::remove(db.c_str());
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "alarm_names.h"
 #include "record_values.h"
 #include "rule_json.h"
 
@@ -13,6 +14,7 @@ namespace http {
 namespace {
 Json::Value RuleJson(const site::RuleState& r) {
     Json::Value v = site::RuleJson(r.rule);
+    v["name_en"] = site::EnglishName(r.rule.name, r.rule.detail);
     v["raised"] = r.raisedTime;
     return v;
 }
@@ -233,6 +235,7 @@ Json::Value RecentAlarmsJson(history::HistoryReader* reader, int limit) {
         r["code"] = row.code;
         r["name"] = row.name;
         r["detail"] = row.detail;
+        r["name_en"] = site::EnglishName(row.name, row.detail);
         out.append(std::move(r));
     }
     return out;
