@@ -390,12 +390,11 @@ void MqttOutput::SendStatus(const site::Snapshot& snapshot) {
 void MqttOutput::SendChildAvailability(const site::Snapshot& snapshot) {
     const int64_t now = nowEpochMs_();
     for (const site::ChildState& child : snapshot.children) {
-        const char* state = ChildAvailability(child, now);
+        const std::string state = ChildAvailability(child, now);
         auto sent = childAvailability_.find(child.dataId);
         if (sent != childAvailability_.end() && sent->second == state) continue;
         int mid = 0;
-        const std::string payload = state;
-        if (!PublishNow({Kind::State, ChildAvailabilityTopic(settings_, child.dataId), payload, true}, &mid)) return;
+        if (!PublishNow({Kind::State, ChildAvailabilityTopic(settings_, child.dataId), state, true}, &mid)) return;
         childAvailability_[child.dataId] = state;
     }
 }

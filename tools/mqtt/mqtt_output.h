@@ -139,7 +139,7 @@ private:
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id
     std::string discoveryShape_;                  // of the configs last sent
     std::map<std::string, std::string> discovered_;  // config topic -> payload sent since the connect
-    std::map<unsigned int, const char*> childAvailability_;  // data id -> what was sent
+    std::map<unsigned int, std::string> childAvailability_;  // data id -> what was sent
     bool alarmsListDue_ = true;    // the first cycle of a run also sends the active-alarm list
     bool alarmsListStaged_ = false;  // ... and it is in the history's open transaction
     int finalMid_ = -1;                // the last "offline", waited for at a stop
