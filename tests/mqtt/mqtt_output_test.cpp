@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+
 #include "Broker.h"
 #include "JsonText.h"
 #include "ScratchDir.h"
@@ -36,6 +39,12 @@ mqtt::MqttSettings Settings(int port) {
     return s;
 }
 
+std::string LastOf(const std::vector<Received>& all, const std::string& topic) {
+    std::string last;
+    for (const Received& m : all) if (m.topic == topic) last = m.payload;
+    return last;
+}
+
 // The sequence numbers of the states of data id 11, in arrival order, with -1
 // for an alarm raise and -2 for a clear.
 std::vector<long> Timeline(const std::vector<Received>& all) {
@@ -57,6 +66,11 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     Subscriber sub(broker.Port(), {"trm27k/#", "homeassistant/#"}, "live-sub");
     site::SiteModel model("north");
     mqtt::MqttOutput output(model, Settings(broker.Port()), "0.1.0");
+    std::atomic<int64_t> clockAheadMs{0};
+    output.SetClock([&clockAheadMs] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch()).count() + clockAheadMs.load();
+    });
     model.AddListener(&output);
     std::string error;
     ASSERT_TRUE(output.Start(dir + "/history.db", error)) << error;
@@ -65,8 +79,9 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     model.OnRules({HighVoltage(true)}, "2026-12-09T10:00:01");
     model.OnRules({HighVoltage(false)}, "2026-12-09T10:00:05");
     ASSERT_TRUE(sub.WaitFor(10, [](const std::vector<Received>& m) {
-        return CountTopic(m, "trm27k/north/alarm") == 2 && CountTopic(m, "trm27k/north/alarms") == 2 &&
-               CountTopic(m, "trm27k/north/21/state") == 1;
+        // The active-alarm list goes out at the first cycle too, for the alarm sensors.
+        return CountTopic(m, "trm27k/north/alarm") == 2 && CountTopic(m, "trm27k/north/alarms") == 3 &&
+               CountTopic(m, "trm27k/north/21/state") == 1 && CountTopic(m, "trm27k/north/11/availability") == 1;
     }));
     const auto all = sub.Messages();
     const auto find = [&](const std::string& topic) {
@@ -89,9 +104,28 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     EXPECT_EQ("V", config["unit_of_measurement"].asString());
     EXPECT_EQ("measurement", config["state_class"].asString());
     EXPECT_EQ("trm27k/north/11/state", config["state_topic"].asString());
-    EXPECT_EQ("{{ value_json.channels[0].a | default(None) }}", config["value_template"].asString());
-    EXPECT_EQ("trm27k/north/status", config["availability_topic"].asString());
+    EXPECT_EQ("Channel 1 phase A voltage", config["name"].asString());
+    EXPECT_EQ("trm27k/north/status", config["availability"][0]["topic"].asString());
+    EXPECT_EQ("trm27k/north/11/availability", config["availability"][1]["topic"].asString());
+    EXPECT_EQ("all", config["availability_mode"].asString());
     EXPECT_EQ("trm27k_north_11", config["device"]["identifiers"][0].asString());
+    EXPECT_EQ("online", find("trm27k/north/11/availability").payload);
+    const Json::Value alarm = ParseJson(find("homeassistant/binary_sensor/trm27k_north_11/alarm_AC_4/config").payload);
+    EXPECT_EQ("AC input voltage high", alarm["name"].asString());
+    EXPECT_EQ("trm27k/north/alarms", alarm["state_topic"].asString());
+
+    // No cycle for the freshness rule's 61 s: the values turn unavailable
+    // without any cycle, and available again with the next one.
+    clockAheadMs = site::kStaleAfterMs;
+    EXPECT_TRUE(sub.WaitFor(10, [](const std::vector<Received>& m) {
+        return LastOf(m, "trm27k/north/11/availability") == "offline";
+    }));
+    clockAheadMs = 0;
+    Cycle(model, 1);
+    EXPECT_TRUE(sub.WaitFor(10, [](const std::vector<Received>& m) {
+        return CountTopic(m, "trm27k/north/11/availability") == 3 &&
+               LastOf(m, "trm27k/north/11/availability") == "online";
+    }));
     EXPECT_EQ(1u, CountTopic(all, "homeassistant/sensor/trm27k_north_21/v/config"));
 
     // Home Assistant restarts: discovery again. The line goes down: offline.

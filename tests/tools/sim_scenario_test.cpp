@@ -62,13 +62,25 @@ TEST(DefaultScenario, MatchesTheMonitorsBuiltInConfigurationWithEveryAlarmClear)
         EXPECT_EQ(0, screen.iaAlert | screen.ibAlert | screen.icAlert);
     }
     EXPECT_FLOAT_EQ(53.5f, s.dc[0].v.AsFloat());
+    float demand = 0.0f;  // the loads and the batteries' charge
     for (const sim::DcScreen& screen : s.dc) {
+        demand += screen.i.AsFloat();
+        for (const sim::Wire4& battery : screen.m) {
+            EXPECT_NEAR(5.0f, battery.AsFloat(), 1.0f);  // charging, a few amperes
+            demand += battery.AsFloat();
+        }
+        for (const sim::Wire4& temperature : screen.n) EXPECT_NEAR(25.0f, temperature.AsFloat(), 5.0f);
         EXPECT_EQ(55u, screen.user.size());
         EXPECT_EQ(Bytes(6, 0), screen.fuses);
         EXPECT_EQ(Bytes(151, 0), screen.alarmUser);
         EXPECT_EQ(0, screen.vAlarm);
     }
+    // The modules' output currents share that demand, at the group's output voltage.
+    EXPECT_FLOAT_EQ(53.5f, s.groupValue.AsFloat());
+    float supplied = 0.0f;
     for (const sim::RcModule& m : s.modules) {
+        supplied += m.value.AsFloat();
+        EXPECT_NEAR(demand / 4, m.value.AsFloat(), 0.5f);
         ASSERT_EQ(13u, m.analog.size());
         for (const sim::Wire4& v : m.analog) {  // four equal bytes would read as "not provided"
             EXPECT_FALSE(v.bytes[0] == v.bytes[1] && v.bytes[1] == v.bytes[2] &&
@@ -77,6 +89,7 @@ TEST(DefaultScenario, MatchesTheMonitorsBuiltInConfigurationWithEveryAlarmClear)
         EXPECT_EQ(0, m.fault);
         EXPECT_EQ(Bytes(18, 0), m.alarmUser);
     }
+    EXPECT_NEAR(demand, supplied, 0.01f);
     EXPECT_EQ(67u, s.dcParamExtra.size());
     std::string error;
     EXPECT_TRUE(sim::ValidateScenario(s, error)) << error;

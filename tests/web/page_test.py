@@ -177,7 +177,7 @@ def check_values(page):
         check(shown == expected, "%s shows %r, not %r" % (field, shown, expected))
     modules = page.eval("Array.from(document.querySelectorAll('[data-field$=\":modules.1.module_value\"]'))"
                         ".map(td => td.textContent + '|' + td.nextElementSibling.textContent)")
-    check(modules == ["53.5\u00a0A|normal"], "rectifier module 2 shows %r" % modules)
+    check(modules == ["24.8\u00a0A|normal"], "rectifier module 2 shows %r" % modules)
     check(page.eval("document.getElementById('model').textContent") == "TRM27K", "device model")
     check(page.eval("document.getElementById('link').textContent").startswith("up"), "link state")
     wait_for(10, lambda: banner(page) == "status normal|All normal", "the green banner, not %r" % banner(page))

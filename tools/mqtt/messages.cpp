@@ -1,19 +1,16 @@
 #include "messages.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <json/json.h>
 
-#include "discovery_table.h"
 #include "float_json.h"
 #include "record_values.h"
 #include "rule_json.h"
 
 namespace mqtt {
 
-namespace {
-std::string Compact(const Json::Value& v) {
+std::string CompactJson(const Json::Value& v) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;
@@ -21,65 +18,7 @@ std::string Compact(const Json::Value& v) {
     return Json::writeString(builder, v);
 }
 
-std::string Base(const MqttSettings& s) { return s.prefix + "/" + s.site + "/"; }
-
-// Discovery node and object ids allow letters, digits, '_' and '-' only.
-std::string IdText(const std::string& text) {
-    std::string out;
-    for (const char c : text) out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' ? c : '_';
-    return out;
-}
-
-std::string DeviceId(const MqttSettings& s, unsigned int dataId) {
-    return "trm27k_" + IdText(s.site) + "_" + std::to_string(dataId);
-}
-
-const char* DeviceName(int recordType) {
-    switch (recordType) {
-        case 5175: return "AC distribution";
-        case 5176: return "DC distribution";
-        default: return "rectifiers";
-    }
-}
-
-// The model is the one the site model decided; left out while it is unknown.
-Json::Value DeviceJson(const MqttSettings& s, const site::ChildState& child, const std::string& model) {
-    Json::Value d(Json::objectValue);
-    d["identifiers"].append(DeviceId(s, child.dataId));
-    d["name"] = s.site + " " + DeviceName(child.recordType) + " " + std::to_string(child.dataId);
-    if (!model.empty()) d["model"] = model;
-    d["via_device"] = "trm27k_" + IdText(s.site);
-    return d;
-}
-
-Message Sensor(const MqttSettings& s, const site::ChildState& child, const std::string& model,
-               const SensorRow& row, const char* unit, int channel, const std::string& version) {
-    const std::string suffix = channel < 0 ? row.field : "ch" + std::to_string(channel) + "_" + row.field;
-    const std::string path = channel < 0 ? std::string("value_json.") + row.field
-                                         : "value_json.channels[" + std::to_string(channel) + "]." + row.field;
-    Json::Value c(Json::objectValue);
-    c["name"] = channel < 0 ? std::string(row.name) : "channel " + std::to_string(channel) + " " + row.name;
-    c["unique_id"] = DeviceId(s, child.dataId) + "_" + suffix;
-    c["state_topic"] = Base(s) + std::to_string(child.dataId) + "/state";
-    // A value the power system did not provide is absent from the state: unknown, not 0.
-    c["value_template"] = "{{ " + path + " | default(None) }}";
-    c["unit_of_measurement"] = unit;
-    c["device_class"] = row.deviceClass;
-    c["state_class"] = "measurement";
-    c["availability_topic"] = StatusTopic(s);
-    c["payload_available"] = "online";
-    c["payload_not_available"] = "offline";
-    c["device"] = DeviceJson(s, child, model);
-    c["origin"]["name"] = "trm27k-monitor";
-    c["origin"]["sw_version"] = version;
-    Message m;
-    m.topic = s.discoveryPrefix + "/sensor/" + DeviceId(s, child.dataId) + "/" + suffix + "/config";
-    m.payload = Compact(c);
-    m.retain = true;
-    return m;
-}
-
-}  // namespace
+std::string SiteBase(const MqttSettings& s) { return s.prefix + "/" + s.site + "/"; }
 
 // HOST, HOST:PORT, [V6]:PORT; a bare IPv6 address has no port.
 bool ParseBroker(const std::string& text, MqttSettings& out) {
@@ -115,7 +54,7 @@ bool ParseBroker(const std::string& text, MqttSettings& out) {
     return true;
 }
 
-std::string StatusTopic(const MqttSettings& s) { return Base(s) + "status"; }
+std::string StatusTopic(const MqttSettings& s) { return SiteBase(s) + "status"; }
 
 Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
     Json::Value v(Json::objectValue);
@@ -126,7 +65,7 @@ Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
     v["time"] = child.time;
     v["stamp_ms"] = static_cast<Json::Int64>(child.epochMs);  // for delivery delays and ordering
     v["seq"] = static_cast<Json::UInt64>(child.seq);
-    return {Kind::State, Base(s) + std::to_string(child.dataId) + "/state", Compact(v), true};
+    return {Kind::State, SiteBase(s) + std::to_string(child.dataId) + "/state", CompactJson(v), true};
 }
 
 Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& e) {
@@ -135,7 +74,7 @@ Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& e) {
     v["raised"] = e.raisedTime;
     if (!e.raised) v["cleared"] = e.clearedTime;
     v["seq"] = static_cast<Json::UInt64>(e.seq);
-    return {Kind::Alarm, Base(s) + "alarm", Compact(v), false};
+    return {Kind::Alarm, SiteBase(s) + "alarm", CompactJson(v), false};
 }
 
 Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot) {
@@ -148,29 +87,7 @@ Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot) {
         a["raised"] = r.raisedTime;
         v["active"].append(std::move(a));
     }
-    return {Kind::Alarms, Base(s) + "alarms", Compact(v), true};
-}
-
-std::vector<Message> DiscoveryMessages(const MqttSettings& s, const site::Snapshot& snapshot,
-                                       const std::string& version) {
-    std::vector<Message> out;
-    for (const site::ChildState& child : snapshot.children) {
-        const site::Layout* layout = site::LayoutOf(child.recordType);
-        if (layout == nullptr) continue;
-        const auto channels = site::ChannelCount(*layout, child.image.data(), child.image.size());
-        for (const SensorRow& row : kSensorRows) {
-            if (row.recordType != child.recordType) continue;
-            const site::Field* f = site::FindField(row.perChannel ? layout->channel : layout->header, row.field);
-            if (!row.perChannel) {
-                out.push_back(Sensor(s, child, snapshot.model, row, f->unit, -1, version));
-                continue;
-            }
-            for (size_t k = 0; channels && k < *channels; ++k) {
-                out.push_back(Sensor(s, child, snapshot.model, row, f->unit, static_cast<int>(k), version));
-            }
-        }
-    }
-    return out;
+    return {Kind::Alarms, SiteBase(s) + "alarms", CompactJson(v), true};
 }
 
 }  // namespace mqtt

@@ -5,9 +5,13 @@
 //   PREFIX/SITE/DATA_ID/state     retained JSON per child
 //   PREFIX/SITE/alarm             one message per raise and per clear (QoS 1)
 //   PREFIX/SITE/alarms            retained JSON, the active alarms
-//   DISCOVERY/sensor/NODE/OBJECT/config   Home Assistant discovery, retained
+//   PREFIX/SITE/DATA_ID/availability  retained "online" / "offline": the
+//                                 child's values are current (discovery.h)
+//   DISCOVERY/COMPONENT/NODE/OBJECT/config   Home Assistant discovery (discovery.h)
 #include <string>
 #include <vector>
+
+#include <json/json.h>
 
 #include "mqtt_settings.h"
 #include "site_snapshot.h"
@@ -24,12 +28,13 @@ struct Message {
     bool retain = false;
 };
 
+// One line of JSON, numbers as people write them.
+std::string CompactJson(const Json::Value& v);
+// "PREFIX/SITE/", ahead of every topic of the site.
+std::string SiteBase(const MqttSettings& s);
 std::string StatusTopic(const MqttSettings& s);
 Message StateMessage(const MqttSettings& s, const site::ChildState& child);
 Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& event);
 Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot);
-// One retained config per sensor of every child in the snapshot.
-std::vector<Message> DiscoveryMessages(const MqttSettings& s, const site::Snapshot& snapshot,
-                                       const std::string& version);
 
 }  // namespace mqtt

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "discovery.h"
+
 namespace mqtt {
 
 namespace {
@@ -30,7 +32,14 @@ void InitLibrary() {
 }  // namespace
 
 MqttOutput::MqttOutput(site::SiteModel& model, MqttSettings settings, std::string version)
-    : model_(model), settings_(std::move(settings)), version_(std::move(version)) {}
+    : model_(model),
+      settings_(std::move(settings)),
+      nowEpochMs_([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::system_clock::now().time_since_epoch())
+              .count();
+      }),
+      version_(std::move(version)) {}
 
 MqttOutput::~MqttOutput() {
     Stop();
@@ -192,13 +201,19 @@ void MqttOutput::Run() {
             inflight_.clear();  // unacknowledged rows are sent again after a reconnect
             sentUpTo_ = 0;
             lastStatus_.clear();
-            discoveredChildren_ = 0;
+            discoveryShape_.clear();
+            discovered_.clear();
+            childAvailability_.clear();
         }
         TakeAcknowledgements();
         if (online_ && latest_) {
             SendStatus(*latest_);
-            if (discovery) discoveredChildren_ = 0;
+            if (discovery) {
+                discoveryShape_.clear();
+                discovered_.clear();
+            }
             SendDiscovery(*latest_);
+            SendChildAvailability(*latest_);  // staleness comes with time alone: every turn
         }
         if (online_) SendPending();
         model_.SetOutboxMessages(outbox_.Count());
@@ -278,11 +293,13 @@ void MqttOutput::AfterCommit(bool committed) {
         if (committed) {
             rowsAdded_ = !stagedMessages_.empty();
         } else {
+            alarmsListDue_ = alarmsListDue_ || alarmsListStaged_;
             staged_.insert(staged_.end(), std::make_move_iterator(queue_.begin()),
                            std::make_move_iterator(queue_.end()));
             queue_.swap(staged_);
         }
         staged_.clear();
+        alarmsListStaged_ = false;
     }
     if (committed && !stagedMessages_.empty()) {
         uint64_t bytes = 0;
@@ -298,7 +315,14 @@ std::vector<Message> MqttOutput::MessagesOf(const std::deque<Item>& items, uint6
     for (const Item& item : items) {
         seq = std::max(seq, item.snapshot->seq);
         switch (item.what) {
-            case Item::What::Cycle: StageCycle(*item.snapshot, messages); break;
+            case Item::What::Cycle:
+                StageCycle(*item.snapshot, messages);
+                // A consumer of the retained list (Home Assistant's alarm
+                // sensors) gets one even when no alarm ever changes.
+                if (alarmsListDue_) messages.push_back(AlarmsMessage(settings_, *item.snapshot));
+                alarmsListStaged_ = alarmsListStaged_ || alarmsListDue_;
+                alarmsListDue_ = false;
+                break;
             case Item::What::Alarms:
                 for (const site::AlarmEvent& e : item.events) messages.push_back(AlarmMessage(settings_, e));
                 messages.push_back(AlarmsMessage(settings_, *item.snapshot));
@@ -360,15 +384,42 @@ void MqttOutput::SendStatus(const site::Snapshot& snapshot) {
     if (PublishNow({Kind::State, StatusTopic(settings_), status, true}, &mid)) lastStatus_ = status;
 }
 
-// Sent after each connect, when Home Assistant comes online, and when a child
-// shows up for the first time.
-void MqttOutput::SendDiscovery(const site::Snapshot& snapshot) {
-    if (!settings_.discovery || snapshot.children.size() == discoveredChildren_) return;
-    for (const Message& m : DiscoveryMessages(settings_, snapshot, version_)) {
+// Each child's values are current until the model's freshness rule says
+// they are stale; told on change, checked on every turn of this thread, so
+// a line that stays down turns them unavailable without any cycle.
+void MqttOutput::SendChildAvailability(const site::Snapshot& snapshot) {
+    const int64_t now = nowEpochMs_();
+    for (const site::ChildState& child : snapshot.children) {
+        const std::string state = ChildAvailability(child, now);
+        auto sent = childAvailability_.find(child.dataId);
+        if (sent != childAvailability_.end() && sent->second == state) continue;
         int mid = 0;
-        if (!PublishNow(m, &mid)) return;
+        if (!PublishNow({Kind::State, ChildAvailabilityTopic(settings_, child.dataId), state, true}, &mid)) return;
+        childAvailability_[child.dataId] = state;
     }
-    discoveredChildren_ = snapshot.children.size();
+}
+
+// Sent after each connect, when Home Assistant comes online, and when what
+// the site shows changed (a child, a channel, a battery, a rule, the model):
+// only the configs that changed, and an empty config for an entity gone.
+void MqttOutput::SendDiscovery(const site::Snapshot& snapshot) {
+    if (!settings_.discovery) return;
+    const std::string shape = DiscoveryShape(snapshot);
+    if (shape == discoveryShape_) return;
+    std::vector<Message> configs = DiscoveryMessages(settings_, snapshot, version_);  // the site's device first
+    for (const auto& [topic, payload] : discovered_) {
+        const bool kept = std::any_of(configs.begin(), configs.end(), [&](const Message& m) { return m.topic == topic; });
+        if (!kept) configs.push_back({Kind::State, topic, "", true});  // an empty config removes the entity
+    }
+    for (const Message& m : configs) {
+        auto sent = discovered_.find(m.topic);
+        if (sent != discovered_.end() && sent->second == m.payload) continue;
+        int mid = 0;
+        if (!PublishNow(m, &mid)) return;  // tried again on the next turn
+        if (m.payload.empty()) discovered_.erase(m.topic);
+        else discovered_[m.topic] = m.payload;
+    }
+    discoveryShape_ = shape;
 }
 
 bool MqttOutput::PublishNow(const Message& m, int* mid) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -51,6 +52,9 @@ public:
     // it for the largest number: the last write at a stop).
     bool StageWithin(sqlite3* db, uint64_t seq, std::string& error);
     void AfterCommit(bool committed);
+    // Before Start: the wall clock the children's freshness is judged by
+    // (milliseconds since 1970), for tests that need a minute to pass.
+    void SetClock(std::function<int64_t()> nowEpochMs) { nowEpochMs_ = std::move(nowEpochMs); }
     // Sends "offline", disconnects and stops; what is unsent stays in the outbox.
     void Stop();
     // The last sequence number the outbox saw, so the model continues after it.
@@ -88,6 +92,7 @@ private:
     void TakeAcknowledgements();
     void SendPending();
     void SendStatus(const site::Snapshot& snapshot);
+    void SendChildAvailability(const site::Snapshot& snapshot);
     void SendDiscovery(const site::Snapshot& snapshot);
     bool PublishNow(const Message& m, int* mid);
     void ReportDrops(bool stopping);
@@ -100,6 +105,7 @@ private:
 
     site::SiteModel& model_;
     MqttSettings settings_;
+    std::function<int64_t()> nowEpochMs_;
     std::string version_;
     Outbox outbox_;
     mosquitto* client_ = nullptr;
@@ -131,7 +137,11 @@ private:
     std::string lastStatus_;
     site::SnapshotPtr latest_;
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id
-    size_t discoveredChildren_ = 0;
+    std::string discoveryShape_;                  // of the configs last sent
+    std::map<std::string, std::string> discovered_;  // config topic -> payload sent since the connect
+    std::map<unsigned int, std::string> childAvailability_;  // data id -> what was sent
+    bool alarmsListDue_ = true;    // the first cycle of a run also sends the active-alarm list
+    bool alarmsListStaged_ = false;  // ... and it is in the history's open transaction
     int finalMid_ = -1;                // the last "offline", waited for at a stop
     std::array<uint64_t, 3> dropsTold_{};
     bool uplinkLossTold_ = false;  // the network thread

@@ -44,8 +44,30 @@ float Spread(size_t index, float step) {
 // A module's analog values: output voltage and current, temperature, input
 // voltage and frequency, output power, efficiency, limits and set points.
 // None has four equal bytes, which would read as "not provided".
-constexpr std::array<float, 13> kModuleAnalog = {53.5f, 10.5f, 36.0f, 229.5f, 50.0f, 561.8f, 95.2f,
+constexpr std::array<float, 13> kModuleAnalog = {53.5f, 25.0f, 36.0f, 229.5f, 50.0f, 1337.5f, 95.2f,
                                                  57.6f, 50.0f, 43.2f, 53.5f,  2.5f,  1.5f};
+constexpr size_t kOutputCurrent = 1;  // in kModuleAnalog
+constexpr size_t kOutputPower = 5;
+
+// The modules' output currents carry the DC loads and the batteries' charge
+// (positive battery current: charging), shared evenly with a small spread
+// that sums to nothing, as a real group shares within a few tenths.
+void ShareLoad(Scenario& s) {
+    float total = 0.0f;
+    for (const DcScreen& dc : s.dc) {
+        total += dc.i.AsFloat();
+        for (const Wire4& battery : dc.m) total += battery.AsFloat();
+    }
+    const float share = total / static_cast<float>(s.modules.size());
+    for (size_t k = 0; k < s.modules.size(); ++k) {
+        const bool last = k + 1 == s.modules.size() && s.modules.size() % 2 == 1;
+        const float amps = share + (last ? 0.0f : (k % 2 == 0 ? 0.2f : -0.2f));
+        RcModule& module = s.modules[k];
+        module.value = Wire4::Of(amps);
+        module.analog[kOutputCurrent] = module.value;
+        module.analog[kOutputPower] = Wire4::Of(amps * kModuleAnalog[0]);
+    }
+}
 
 }  // namespace
 
@@ -74,8 +96,8 @@ DcScreen DefaultDcScreen(size_t index) {
     DcScreen screen;
     screen.v = Wire4::Of(53.5f - Spread(index, 0.1f));
     screen.i = Wire4::Of(42.0f - Spread(index, 3.5f));
-    screen.m = Values(2, 5.2f - Spread(index, 0.3f), -0.3f);  // battery currents
-    screen.n = Values(2, 25.0f + Spread(index, 0.5f), 0.5f);  // battery temperatures
+    screen.m = Values(2, 5.2f - Spread(index, 0.3f), -0.3f);  // battery currents, A (charging)
+    screen.n = Values(2, 25.0f + Spread(index, 0.5f), 0.5f);  // battery temperatures, °C
     screen.user = Values(55, 0.0f, 0.0f);
     screen.fuses.assign(6, 0);
     screen.alarmUser.assign(151, 0);
@@ -84,9 +106,9 @@ DcScreen DefaultDcScreen(size_t index) {
 
 RcModule DefaultRcModule(size_t index) {
     RcModule module;
-    module.value = Wire4::Of(53.5f);
     for (float v : kModuleAnalog) module.analog.push_back(Wire4::Of(v));
-    module.analog[1] = Wire4::Of(kModuleAnalog[1] + Spread(index, 0.4f));  // load sharing
+    module.analog[kOutputCurrent] = Wire4::Of(kModuleAnalog[kOutputCurrent] + Spread(index, 0.2f));
+    module.value = module.analog[kOutputCurrent];  // the module's output current
     module.statusUser.assign(16, 0);
     module.alarmUser.assign(18, 0);
     return module;
@@ -97,8 +119,9 @@ Scenario DefaultScenario() {
     s.model = ModelText("TRM27K");
     for (size_t k = 0; k < 2; ++k) s.ac.push_back(DefaultAcScreen(k));
     for (size_t k = 0; k < 2; ++k) s.dc.push_back(DefaultDcScreen(k));
-    s.groupValue = Wire4::Of(53.5f);
+    s.groupValue = Wire4::Of(53.5f);  // the group's output voltage
     for (size_t k = 0; k < 4; ++k) s.modules.push_back(DefaultRcModule(k));
+    ShareLoad(s);
     // Voltage limits, frequency limits and the current limit of the AC input.
     s.acParam = {Wire4::Of(280.0f), Wire4::Of(170.0f), Wire4::Of(55.0f), Wire4::Of(45.0f),
                  Wire4::Of(100.0f)};

@@ -45,8 +45,10 @@ struct AcScreen {
 
 // One DC distribution screen.
 struct DcScreen {
-    Wire4 v, i;                      // DC voltage and current
-    std::vector<Wire4> m, n;         // the m and n value groups (at most 6 kept each)
+    Wire4 v, i;                      // DC bus voltage and load current
+    // The m and n value groups (at most 6 kept each): battery currents (A,
+    // positive while charging) and battery temperatures (°C).
+    std::vector<Wire4> m, n;
     std::vector<Wire4> user;         // user-defined values (55 kept)
     uint8_t vAlarm = 0;              // 1 too low, 2 too high
     std::vector<uint8_t> fuses;      // fuse states, 3 a fault (6 expected)
@@ -55,7 +57,7 @@ struct DcScreen {
 
 // One rectifier module.
 struct RcModule {
-    Wire4 value;
+    Wire4 value;                // the module's output current (A)
     std::vector<Wire4> analog;  // analog values (13 expected)
     std::array<uint8_t, 3> status{};
     std::vector<uint8_t> statusUser;  // user status bytes (16 expected)
@@ -76,7 +78,7 @@ struct Scenario {
     uint8_t dcDataFlag = 0x11;
     std::vector<AcScreen> ac;
     std::vector<DcScreen> dc;
-    Wire4 groupValue;  // rectifier group value, ahead of the module count
+    Wire4 groupValue;  // the rectifier group's output voltage (V), ahead of the module count
     std::vector<RcModule> modules;
     std::array<Wire4, 5> acParam{};
     std::vector<Wire4> acParamExtra;  // further AC parameters, counted, not kept
@@ -96,7 +98,8 @@ RcModule DefaultRcModule(size_t index);
 
 // The monitor's built-in configuration: 2 AC screens of 3 channels (data ids
 // 11 and 12 there), 2 DC screens (21 and 22), 4 rectifier modules, the model
-// "TRM27K", plausible values and every alarm clear.
+// "TRM27K", plausible values and every alarm clear: the modules' currents
+// add up to the DC loads plus the batteries' charge.
 Scenario DefaultScenario();
 
 // Largest INFO a frame carries: LENID has 12 bits of hex characters.

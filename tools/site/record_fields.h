@@ -23,6 +23,9 @@ enum class Absent : uint8_t {
     Never,       // stored as received, no marker recognised (or the fill is an ordinary 0)
     Marker,      // the marker itself is kept: four equal bytes that are not zero
     FillTenth,   // the parser stored -0.1 (bit pattern 0xBDCCCCCD) in its place
+    // The parser stored 0.0 in its place: for a field where 0 is no reading
+    // at all (a frequency), 0.0 and the marker both count as not provided.
+    ZeroOrMarker,
 };
 
 struct Field {
@@ -55,13 +58,14 @@ constexpr Field kAcScreen[] = {
     TRM27K_FIELD(AcT, ia_alert, U8, 1),     TRM27K_FIELD(AcT, ib_alert, U8, 1),
     TRM27K_FIELD(AcT, ic_alert, U8, 1),     TRM27K_FIELD(AcT, ttime, Bytes, 7),
 };
-// The line voltages and the frequency keep the marker's bytes (they read back
-// as about 0.0); the user-defined values get the fill.
+// The parser fills a not-provided line voltage or frequency with 0.0. A 0 V
+// phase is a reading (a lost phase), so a voltage of 0 stays one; a frequency
+// of 0 Hz is none. The user-defined values get the fill of -0.1.
 constexpr Field kAcChannel[] = {
     TRM27K_VALUE(AcC, a, F32, 1, "V", Marker),
     TRM27K_VALUE(AcC, b, F32, 1, "V", Marker),
     TRM27K_VALUE(AcC, c, F32, 1, "V", Marker),
-    TRM27K_VALUE(AcC, f, F32, 1, "Hz", Marker),
+    TRM27K_VALUE(AcC, f, F32, 1, "Hz", ZeroOrMarker),
     TRM27K_FIELD(AcC, analog_p, U8, 1),
     TRM27K_VALUE(AcC, analog_user, F32Array, 30, "", FillTenth),
     TRM27K_FIELD(AcC, a_alert, U8, 1),      TRM27K_FIELD(AcC, b_alert, U8, 1),

@@ -28,6 +28,7 @@ bool IsAbsent(const Field& field, const uint8_t* at) {
         case Absent::Marker:
             return at[0] != 0 && at[0] == at[1] && at[1] == at[2] && at[2] == at[3];
         case Absent::FillTenth: return std::memcmp(at, kFillTenth, 4) == 0;
+        case Absent::ZeroOrMarker: return at[0] == at[1] && at[1] == at[2] && at[2] == at[3];
         case Absent::Never: break;
     }
     return false;
