@@ -88,16 +88,18 @@ constexpr Field kDcRecord[] = {
     TRM27K_FIELD(DcT, alert_p_count, U8, 1), TRM27K_FIELD(DcT, alert_p, Bytes, 151),
     TRM27K_FIELD(DcT, ttime, Bytes, 7),
 };
-// The rectifier values are copied unchanged; the modules' analog values fill a
-// not-provided value with 0.0, which cannot be told from a measured zero.
+// The group and module values are copied unchanged, so a not-provided one
+// keeps the marker; the modules' analog values fill a not-provided value with
+// 0.0, which cannot be told from a measured zero.
 constexpr Field kRcRecord[] = {
     TRM27K_FIELD(RcT, id, U32, 1),          TRM27K_FIELD(RcT, ac_param, F32Array, 5),
     TRM27K_FIELD(RcT, dc_param, F32Array, 2), TRM27K_FIELD(RcT, dc_param_p, U8, 1),
-    TRM27K_FIELD(RcT, dc_param_user, F32Array, 52), TRM27K_FIELD(RcT, group_value, F32, 1),
+    TRM27K_FIELD(RcT, dc_param_user, F32Array, 52),
+    TRM27K_VALUE(RcT, group_value, F32, 1, "", Marker),
     TRM27K_FIELD(RcT, channel_count, U8, 1), TRM27K_FIELD(RcT, ttime, Bytes, 7),
 };
 constexpr Field kRcModule[] = {
-    TRM27K_FIELD(RcC, module_value, F32, 1), TRM27K_FIELD(RcC, analog_p, U8, 1),
+    TRM27K_VALUE(RcC, module_value, F32, 1, "", Marker), TRM27K_FIELD(RcC, analog_p, U8, 1),
     TRM27K_FIELD(RcC, analog_user, F32Array, 13), TRM27K_FIELD(RcC, status, Bytes, 3),
     TRM27K_FIELD(RcC, status_p, U8, 1),     TRM27K_FIELD(RcC, status_user, Bytes, 16),
     TRM27K_FIELD(RcC, fault, U8, 1),        TRM27K_FIELD(RcC, alarm_p, U8, 1),
