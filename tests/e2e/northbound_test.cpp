@@ -3,12 +3,19 @@
 // discovery, /metrics through promtool and the API; then the broker stopped
 // for 30 cycles while an alarm is raised and cleared, and the monitor killed
 // and started again meanwhile: once the broker is back every state and both
-// alarm messages arrive in order; and the Last Will when the monitor is killed.
+// alarm messages arrive in order; then a frequency not provided, a failed
+// module, a discharging battery and a low bus: /metrics leaves the frequency
+// out, carries the states and every series the shipped dashboard asks for,
+// and leaves every value out once the line is lost for longer than the
+// freshness (shortened for the test); and the Last Will when the monitor is
+// killed.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "Broker.h"
 #include "ProcessKit.h"
@@ -19,6 +26,46 @@ namespace {
 const std::string kMonitor = TRM27K_MONITOR_PATH;
 const std::string kSim = TRM27K_SIM_PATH;
 constexpr const char* kAlarmScenario = R"({"ac": {"0": {"channels": {"0": {"c_alert": 2}}}}})";
+constexpr const char* kFaultScenario =
+    R"({"ac": {"0": {"channels": {"1": {"f": "20202020"}}}}, "rc": {"modules": {"1": {"fault": 1}}},
+        "dc": {"0": {"m": [-12.5, 3], "n": [24.5], "v_alarm": 1}}})";
+constexpr const char* kStaleAfterMs = "8000";
+
+void ReplaceFile(const std::string& path, const std::string& text) {
+    WriteFile(path + ".new", text);
+    std::rename((path + ".new").c_str(), path.c_str());
+}
+
+std::string Scrape(httplib::Client& http) {
+    auto answer = http.Get("/metrics");
+    return answer ? answer->body : "";
+}
+
+bool Has(const std::string& text, const std::string& line) { return text.find(line) != std::string::npos; }
+
+Json::Value ReadJson(const char* path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return ParseJson(text.str());
+}
+
+// The metric names the dashboard's queries use that the exposition lacks.
+std::set<std::string> MissingFromScrape(const Json::Value& node, const std::string& metrics) {
+    std::set<std::string> missing;
+    if (node.isObject() && node["expr"].isString()) {
+        const std::string expr = node["expr"].asString();
+        for (size_t at = expr.find("trm27k_"); at != std::string::npos; at = expr.find("trm27k_", at + 1)) {
+            const size_t end = expr.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_", at);
+            const std::string name = expr.substr(at, end - at);
+            if (!Has(metrics, "\n" + name + "{") && !Has(metrics, "\n" + name + " ")) missing.insert(name);
+        }
+    }
+    if (node.isObject() || node.isArray()) {
+        for (const Json::Value& child : node) missing.merge(MissingFromScrape(child, metrics));
+    }
+    return missing;
+}
 
 size_t Cycles(const std::string& events) { return EventsOf(ReadEvents(events), "cycle").size(); }
 
@@ -80,7 +127,13 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
         "--events-rules", "changes", "--events-omit", "command,record,history", "--history",
         dir + "/h.db", "--site", "e2e", "--mqtt", "127.0.0.1:" + std::to_string(broker.Port()),
         "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)};
-    auto monitor = std::make_unique<Process>(monitorArgs);
+    const auto startMonitor = [&] {
+        setenv("TRM27K_TEST_STALE_AFTER_MS", kStaleAfterMs, 1);
+        auto started = std::make_unique<Process>(monitorArgs);
+        unsetenv("TRM27K_TEST_STALE_AFTER_MS");
+        return started;
+    };
+    auto monitor = startMonitor();
     ASSERT_TRUE(sub.WaitFor(20, [](const std::vector<Received>& m) {
         return CountTopic(m, "trm27k/e2e/22/state") > 0 &&
                CountTopic(m, "homeassistant/sensor/trm27k_e2e_11/ch2_c/config") > 0;
@@ -113,18 +166,16 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     ASSERT_TRUE(WaitUntil(20, [&] { return MqttEvents(events, "down") == 1; }));
     EXPECT_FALSE(ParseJson(http.Get("/api/state")->body)["mqtt_connected"].asBool());
     const size_t before = Cycles(events);
-    WriteFile(scenario + ".new", kAlarmScenario);
-    std::rename((scenario + ".new").c_str(), scenario.c_str());
+    ReplaceFile(scenario, kAlarmScenario);
     ASSERT_TRUE(WaitUntil(20, [&] { return AlarmEvents(events, "raised") == 1; }));
-    WriteFile(scenario + ".new", "{}");
-    std::rename((scenario + ".new").c_str(), scenario.c_str());
+    ReplaceFile(scenario, "{}");
     ASSERT_TRUE(WaitUntil(20, [&] { return AlarmEvents(events, "cleared") == 1; }));
     ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= before + 30; }));
     // Killed and started again while the broker is still away: the new run
     // sends what the killed one left, then its own cycles.
     monitor->Kill();
     const size_t beforeRestart = Cycles(events);
-    monitor = std::make_unique<Process>(monitorArgs);
+    monitor = startMonitor();
     ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= beforeRestart + 10; }));
     const long lastCycle = static_cast<long>(Cycles(events)) - 1;
     ASSERT_TRUE(broker.Start());
@@ -150,6 +201,45 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     }
     EXPECT_EQ(2, alarms);
 
+    // What the power system did not provide is left out, states are 0 or 1,
+    // and the dashboard finds every series it asks for.
+    ReplaceFile(scenario, kFaultScenario);
+    std::string text;
+    ASSERT_TRUE(WaitUntil(20, [&] {
+        text = Scrape(http);
+        return Has(text, "trm27k_alarm_active{site=\"e2e\",data_id=\"21\",") &&
+               Has(text, "module=\"2\"} 1\n") && !Has(text, "data_id=\"11\",channel=\"2\"} 50");
+    })) << text;
+    WriteFile(metricsFile, text);
+    EXPECT_EQ(0, std::system(("promtool check metrics < " + metricsFile).c_str()));
+    EXPECT_TRUE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"e2e\",data_id=\"11\",channel=\"1\"} 50\n"));
+    EXPECT_FALSE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"e2e\",data_id=\"11\",channel=\"2\"}"));
+    EXPECT_TRUE(Has(text, "trm27k_rectifier_module_fault{site=\"e2e\",data_id=\"1\",module=\"1\"} 0\n"));
+    EXPECT_TRUE(Has(text, "trm27k_rectifier_module_fault{site=\"e2e\",data_id=\"1\",module=\"2\"} 1\n"));
+    EXPECT_TRUE(Has(text, "trm27k_battery_current_amperes{site=\"e2e\",data_id=\"21\",battery=\"1\"} -12.5\n"));
+    EXPECT_FALSE(Has(text, "trm27k_battery_temperature_celsius{site=\"e2e\",data_id=\"21\",battery=\"2\"}"));
+    EXPECT_TRUE(Has(text, "trm27k_dc_voltage_alarm{site=\"e2e\",data_id=\"21\",state=\"low\"} 1\n"));
+    EXPECT_TRUE(Has(text, "trm27k_device_info{site=\"e2e\",model=\"TRM27K\"} 1\n"));
+    EXPECT_EQ(std::set<std::string>{}, MissingFromScrape(ReadJson(TRM27K_DASHBOARD_PATH), text));
+    const Json::Value ac = ParseJson(http.Get("/api/state")->body)["children"][0];
+    EXPECT_FALSE(ac["values"]["channels"][1].isMember("f"));
+    EXPECT_FALSE(ac["stale"].asBool());
+
+    // The line lost: once the values are older than the freshness they are
+    // gone, when they were last published stays.
+    EXPECT_EQ(0, sim.Stop());
+    ASSERT_TRUE(WaitUntil(40, [&] {
+        text = Scrape(http);
+        return !Has(text, "trm27k_dc_voltage_volts{");
+    })) << text;
+    EXPECT_TRUE(Has(text, "trm27k_link_up{site=\"e2e\"} 0\n"));
+    EXPECT_FALSE(Has(text, "trm27k_ac_input_voltage_volts{"));
+    EXPECT_FALSE(Has(text, "trm27k_rectifier_module_fault{"));
+    EXPECT_TRUE(Has(text, "trm27k_last_update_timestamp_seconds{site=\"e2e\",data_id=\"21\"} "));
+    const Json::Value stale = ParseJson(http.Get("/api/state")->body)["children"][0];
+    EXPECT_TRUE(stale["stale"].asBool());
+    EXPECT_GE(stale["age_s"].asInt64(), 8);
+
     // Killed: the broker publishes the Last Will.
     monitor.reset();
     EXPECT_TRUE(sub.WaitFor(40, [](const std::vector<Received>& m) {
@@ -157,5 +247,4 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
         for (const auto& x : m) if (x.topic == "trm27k/e2e/status") last = x.payload;
         return last == "offline";
     }));
-    EXPECT_EQ(0, sim.Stop());
 }

@@ -41,8 +41,9 @@ rule_value Rule(const char* detail, bool active) {
 }
 
 // A site with one AC screen of two channels (phase B current and the second
-// channel's frequency not provided; the first channel's phase A at the default
-// scenario's 230.1 V), one DC screen and two alarm rules.
+// channel's frequency not provided, stored as the parsers store them; the
+// first channel's phase A at the default scenario's 230.1 V), one DC screen
+// and two alarm rules, one of them never active.
 void Feed(site::SiteModel& model) {
     auto ac = AcImage(11, 2, 230.5f, 5.0f);
     const float scenarioVolts = 230.1f;
@@ -50,7 +51,7 @@ void Feed(site::SiteModel& model) {
                 &scenarioVolts, 4);
     Put(ac, offsetof(tele_c_trm27k_ac, ib), kFillTenth);
     Put(ac, sizeof(tele_c_trm27k_ac) + sizeof(tele_c_trm27k_ac_channel) + offsetof(tele_c_trm27k_ac_channel, f),
-        kMarker);
+        {0, 0, 0, 0});
     const auto dc = DcImage(21, 53.5f, 12.0f);
     model.OnRecord(11, "trm27k-ac", 5175, ac.data(), ac.size(), "2026-12-09T10:00:00");
     model.OnRecord(21, "trm27k-dc", 5176, dc.data(), dc.size(), "2026-12-09T10:00:00");
@@ -76,25 +77,35 @@ std::string Promtool(const std::string& text) {
 bool Has(const std::string& text, const std::string& line) { return text.find(line) != std::string::npos; }
 }  // namespace
 
-TEST(Metrics, PassPromtoolAndLeaveOutWhatWasNotProvided) {
+TEST(Metrics, PassPromtoolAndLeaveOutWhatWasNotProvidedOrIsStale) {
     ASSERT_EQ(0, std::system("command -v promtool >/dev/null")) << "promtool (Debian package prometheus) is missing";
     site::SiteModel model("north");
     Feed(model);
     std::string text;
     http::RenderMetrics(*model.Current(), "0.1.0", text);
     EXPECT_EQ("exit=0\n", Promtool(text)) << text;
-    EXPECT_TRUE(Has(text, "trm27k_ac_input_voltage_volts{site=\"north\",data_id=\"11\",channel=\"1\",phase=\"c\"} 230.5\n"));
-    EXPECT_TRUE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"north\",data_id=\"11\",channel=\"0\"} 50\n"));
-    EXPECT_FALSE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"north\",data_id=\"11\",channel=\"1\"}"));
+    EXPECT_TRUE(Has(text, "trm27k_ac_input_voltage_volts{site=\"north\",data_id=\"11\",channel=\"2\",phase=\"c\"} 230.5\n"));
+    EXPECT_TRUE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"north\",data_id=\"11\",channel=\"1\"} 50\n"));
+    EXPECT_FALSE(Has(text, "trm27k_ac_input_frequency_hertz{site=\"north\",data_id=\"11\",channel=\"2\"}"));
     EXPECT_TRUE(Has(text, "trm27k_ac_phase_current_amperes{site=\"north\",data_id=\"11\",phase=\"a\"} 5\n"));
     EXPECT_FALSE(Has(text, "phase=\"b\"} -0.1"));
     EXPECT_TRUE(Has(text, "trm27k_dc_voltage_volts{site=\"north\",data_id=\"21\"} 53.5\n"));
     EXPECT_TRUE(Has(text, "detail=\"交流屏1 \\\"a\\\"\\\\b\"} 1\n"));
-    EXPECT_TRUE(Has(text, "detail=\"交流屏2\"} 0\n"));
+    EXPECT_FALSE(Has(text, "detail=\"交流屏2\""));
+    EXPECT_TRUE(Has(text, "trm27k_alarms_active{site=\"north\",level=\"2\"} 1\n"));
+    EXPECT_TRUE(Has(text, "trm27k_device_info{site=\"north\",model=\"TRM27K\"} 1\n"));
     EXPECT_TRUE(Has(text, "trm27k_cycle_duration_seconds_bucket{site=\"north\",le=\"5\"} 1\n"));
     EXPECT_TRUE(Has(text, "trm27k_cycles_total{site=\"north\"} 1\n"));
     EXPECT_TRUE(Has(text, "trm27k_up{site=\"north\"} 1\n"));
     EXPECT_TRUE(Has(text, "trm27k_build_info{version=\"0.1.0\"} 1\n"));
+
+    // 61 s after the last cycle the values are stale: left out, their time kept.
+    const site::SnapshotPtr snapshot = model.Current();
+    http::RenderMetrics(*snapshot, "0.1.0", snapshot->children[1].epochMs + site::kStaleAfterMs, text);
+    EXPECT_EQ("exit=0\n", Promtool(text)) << text;
+    EXPECT_FALSE(Has(text, "trm27k_dc_voltage_volts{"));
+    EXPECT_FALSE(Has(text, "trm27k_ac_input_frequency_hertz{"));
+    EXPECT_TRUE(Has(text, "trm27k_last_update_timestamp_seconds{site=\"north\",data_id=\"21\"} "));
 }
 
 TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {

@@ -26,6 +26,7 @@ std::vector<uint8_t> ScenarioDc() {
     std::vector<uint8_t> image = DcImage(21, 53.5f, 42.0f);
     const float batteries[2] = {5.2f, 5.2f - 0.3f};
     std::memcpy(image.data() + offsetof(tele_c_trm27k_dc, m_values), batteries, sizeof batteries);
+    image[offsetof(tele_c_trm27k_dc, dc_m)] = 2;
     return image;
 }
 
@@ -40,7 +41,7 @@ TEST(StateMessage, PrintsTheDefaultScenariosValuesAsPeopleWriteThem) {
         {Child(11, 5175, AcImage(11, 2, 230.1f, 13.1f)),
          {"\"a\":230.1,", "\"f\":50.0,", "\"ia\":13.1,"}},
         {Child(21, 5176, ScenarioDc()),
-         {"\"v\":53.5,", "\"i\":42.0,", "\"m_values\":[5.2,4.8999996,0.0,"}},
+         {"\"v\":53.5,", "\"i\":42.0,", "\"m_values\":[5.2,4.8999996,null,"}},
     };
     mqtt::MqttSettings settings;
     for (const Case& c : kCases) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SiteImages.h"
+#include "tele_trm27k_rc.h"
 #include "record_values.h"
 #include "site_model.h"
 
@@ -34,7 +35,7 @@ TEST(RecordValues, NotProvidedValuesAreLeftOutWithUnitsBeside) {
     auto image = AcImage(11, 2, 230.0f, 5.0f);
     Put(image, offsetof(tele_c_trm27k_ac, ib), kFillTenth);
     const size_t secondChannel = sizeof(tele_c_trm27k_ac) + sizeof(tele_c_trm27k_ac_channel);
-    Put(image, secondChannel + offsetof(tele_c_trm27k_ac_channel, f), kMarker);
+    Put(image, secondChannel + offsetof(tele_c_trm27k_ac_channel, f), {0, 0, 0, 0});  // the parser's fill
     Put(image, sizeof(tele_c_trm27k_ac) + offsetof(tele_c_trm27k_ac_channel, analog_user) + 8, kFillTenth);
     Json::Value v;
     ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5175), image.data(), image.size(), v));
@@ -55,8 +56,28 @@ TEST(RecordValues, NotProvidedValuesAreLeftOutWithUnitsBeside) {
     ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5177), rc.data(), rc.size(), v));
     EXPECT_FALSE(v.isMember("group_value"));
     auto dc = DcImage(21, 0.0f, 0.0f);
+    // Battery values count only up to dc_m and dc_n; a count past the six
+    // slots stored none of them (they hold an earlier reply's).
+    const float batteries[3] = {-12.5f, 3.0f, 9.0f};
+    std::memcpy(dc.data() + offsetof(tele_c_trm27k_dc, m_values), batteries, sizeof batteries);
+    std::memcpy(dc.data() + offsetof(tele_c_trm27k_dc, n_values), batteries, sizeof batteries);
+    dc[offsetof(tele_c_trm27k_dc, dc_m)] = 2;
+    dc[offsetof(tele_c_trm27k_dc, dc_n)] = 7;
     ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5176), dc.data(), dc.size(), v));
     EXPECT_EQ(0.0, v["v"].asDouble());
+    EXPECT_FLOAT_EQ(-12.5f, v["m_values"][0].asFloat());
+    EXPECT_TRUE(v["m_values"][2].isNull());
+    EXPECT_TRUE(v["n_values"][0].isNull());
+    // The rectifier group and module values keep the marker as received.
+    tele_c_trm27k_rc rc{};
+    rc.channel_count = 1;
+    std::vector<uint8_t> rcImage(sizeof rc + sizeof(tele_c_trm27k_rc_channel));
+    std::memcpy(rcImage.data(), &rc, sizeof rc);
+    Put(rcImage, offsetof(tele_c_trm27k_rc, group_value), kMarker);
+    Put(rcImage, sizeof rc + offsetof(tele_c_trm27k_rc_channel, module_value), kMarker);
+    ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5177), rcImage.data(), rcImage.size(), v));
+    EXPECT_FALSE(v.isMember("group_value"));
+    EXPECT_FALSE(v["modules"][0].isMember("module_value"));
 }
 
 TEST(SiteModel, ChangeIndicationFollowsTheThresholds) {

@@ -16,7 +16,7 @@ TEST(Summary, ShowsTheModelsValuesAndOnlyActiveAlarms) {
     site::SiteModel model("s");
     auto ac = AcImage(11, 2, 230.0f, 5.0f);
     Put(ac, sizeof(tele_c_trm27k_ac) + sizeof(tele_c_trm27k_ac_channel) +
-                offsetof(tele_c_trm27k_ac_channel, f), kMarker);
+                offsetof(tele_c_trm27k_ac_channel, f), {0, 0, 0, 0});  // not provided, as the parser stores it
     Put(ac, offsetof(tele_c_trm27k_ac, ib), kFillTenth);
     const auto dc = DcImage(21, 53.5f, 12.0f);
     model.OnRecord(11, "trm27k-ac", 5175, ac.data(), ac.size(), "2026-12-09T10:00:00");

@@ -123,14 +123,33 @@ Json::Value ValueAt(const site::Layout& layout, const FieldAt& at, const std::ve
     return channels[static_cast<Json::ArrayIndex>(at.channel)][at.field->name];
 }
 
+int64_t NowEpochMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // Seconds from an epoch time to now, measured on the monitor's clock so a
 // reader needs no clock of its own; null for a moment that never came.
 Json::Value AgeSeconds(int64_t epochMs) {
     if (epochMs == 0) return Json::Value();
-    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-    return Json::Value(static_cast<double>(std::max<int64_t>(0, now - epochMs)) / 1000.0);
+    return Json::Value(static_cast<double>(std::max<int64_t>(0, NowEpochMs() - epochMs)) / 1000.0);
+}
+
+// A child as the page shows it: its newest values (those not provided left
+// out, null inside an array), how old they are and whether they are stale.
+Json::Value ChildJson(const site::ChildState& child, int64_t nowMs) {
+    Json::Value j(Json::objectValue);
+    j["data_id"] = child.dataId;
+    j["device"] = child.device;
+    j["type"] = child.recordType;
+    j["time"] = child.time;
+    j["seq"] = static_cast<Json::UInt64>(child.seq);
+    j["age_s"] = static_cast<Json::Int64>(site::AgeSeconds(child, nowMs));
+    j["stale"] = site::IsStale(child, nowMs);
+    const site::Layout* layout = site::LayoutOf(child.recordType);
+    if (layout != nullptr) site::RecordJson(*layout, child.image.data(), child.image.size(), j["values"]);
+    return j;
 }
 
 }  // namespace
@@ -159,17 +178,8 @@ Json::Value StateJson(const site::Snapshot& s) {
         c["outbox_dropped"][site::kOutboxKinds[k]] = static_cast<Json::UInt64>(s.outboxDropped[k]);
     }
     v["children"] = Json::Value(Json::arrayValue);
-    for (const site::ChildState& child : s.children) {
-        Json::Value j(Json::objectValue);
-        j["data_id"] = child.dataId;
-        j["device"] = child.device;
-        j["type"] = child.recordType;
-        j["time"] = child.time;
-        j["seq"] = static_cast<Json::UInt64>(child.seq);
-        const site::Layout* layout = site::LayoutOf(child.recordType);
-        if (layout != nullptr) site::RecordJson(*layout, child.image.data(), child.image.size(), j["values"]);
-        v["children"].append(std::move(j));
-    }
+    const int64_t nowMs = NowEpochMs();
+    for (const site::ChildState& child : s.children) v["children"].append(ChildJson(child, nowMs));
     return v;
 }
 

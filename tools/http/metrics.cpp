@@ -1,8 +1,11 @@
 #include "metrics.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "metric_table.h"
 #include "record_values.h"
@@ -11,7 +14,7 @@ namespace http {
 
 namespace {
 // Label values escape backslash, double quote and line feed.
-void AppendEscaped(std::string& out, const std::string& text) {
+void AppendEscaped(std::string& out, std::string_view text) {
     for (const char c : text) {
         if (c == '\\' || c == '"') {
             out += '\\';
@@ -26,13 +29,14 @@ void AppendEscaped(std::string& out, const std::string& text) {
 
 struct Label {
     const char* name;
-    std::string value;
+    std::string_view value;
 };
 
 void Sample(std::string& out, const char* name, std::initializer_list<Label> labels, double value) {
     out += name;
     const char* sep = "{";
     for (const Label& l : labels) {
+        if (*l.name == '\0') continue;  // a row's unused label
         out += sep;
         out += l.name;
         out += "=\"";
@@ -40,7 +44,7 @@ void Sample(std::string& out, const char* name, std::initializer_list<Label> lab
         out += '"';
         sep = ",";
     }
-    if (labels.size() != 0) out += '}';
+    if (*sep == ',') out += '}';
     char text[40];
     if (std::isnan(value)) {
         std::snprintf(text, sizeof text, " NaN\n");
@@ -64,55 +68,97 @@ void Family(std::string& out, const char* name, const char* type, const char* he
     out += '\n';
 }
 
-// Every sample of one family, walking the metric table's rows for it.
-void MeasuredFamily(std::string& out, const site::Snapshot& s, const MetricRow& first) {
-    Family(out, first.family, "gauge", first.help);
-    for (const MetricRow& row : kMetricRows) {
-        if (std::string_view(row.family) != first.family) continue;
-        const site::Layout* layout = site::LayoutOf(row.recordType);
+// The value one row reads from the record at `base`, entry `k` of an array;
+// nothing when the record does not hold one.
+std::optional<double> RowValue(const MetricRow& row, const site::Field& field, const uint8_t* base, size_t k) {
+    if (row.read == Read::Equals) return base[field.offset] == row.match ? 1.0 : 0.0;
+    const std::optional<float> v = site::ReadFloat(field, base, k);
+    if (!v) return std::nullopt;
+    return static_cast<double>(*v);
+}
+
+// The samples of one row for one child: one per channel record, or per entry
+// of an array field, or one; the index label numbers them from 1.
+void RowSamples(std::string& out, const std::string& siteName, const site::ChildState& child, const MetricRow& row) {
+    const site::Layout* layout = site::LayoutOf(row.recordType);
+    const auto count = site::ChannelCount(*layout, child.image.data(), child.image.size());
+    if (!count) return;
+    const bool inChannel = row.part == Part::Channel;
+    const site::Field* field = site::FindField(inChannel ? layout->channel : layout->header, row.field);
+    const size_t records = inChannel ? *count : 1;
+    const size_t entries = row.read == Read::Array ? field->count : 1;
+    const std::string id = std::to_string(child.dataId);
+    for (size_t r = 0; r < records; ++r) {
+        const uint8_t* base = child.image.data() + (inChannel ? layout->headerSize + layout->channelSize * r : 0);
+        for (size_t k = 0; k < entries; ++k) {
+            const std::optional<double> value = RowValue(row, *field, base, k);
+            if (!value) continue;  // not provided: left out
+            const std::string index = std::to_string((inChannel ? r : k) + 1);
+            Sample(out, row.family,
+                   {{"site", siteName}, {"data_id", id}, {row.indexLabel, index}, {row.fixedLabel, row.fixedValue}},
+                   *value);
+        }
+    }
+}
+
+// Every sample of one family from the children whose values are current: a
+// stale child's series are left out, its last update stays in the timestamp.
+void MeasuredFamily(std::string& out, const site::Snapshot& s, int64_t nowMs, size_t first) {
+    Family(out, kMetricRows[first].family, "gauge", kMetricRows[first].help);
+    for (size_t r = first; r < kMetricRows.size(); ++r) {
+        const MetricRow& row = kMetricRows[r];
+        if (std::string_view(row.family) != kMetricRows[first].family) break;
         for (const site::ChildState& child : s.children) {
-            if (child.recordType != row.recordType) continue;
-            const auto count = site::ChannelCount(*layout, child.image.data(), child.image.size());
-            if (!count) continue;
-            const std::string id = std::to_string(child.dataId);
-            const bool inChannel = row.part == Part::Channel;
-            const site::Field* field = site::FindField(inChannel ? layout->channel : layout->header, row.field);
-            for (size_t k = 0; k < (inChannel ? *count : 1); ++k) {
-                const uint8_t* base = child.image.data() + (inChannel ? layout->headerSize + layout->channelSize * k : 0);
-                const auto value = site::ReadFloat(*field, base);
-                if (!value) continue;  // not provided: left out
-                if (inChannel && *row.phase != '\0') {
-                    Sample(out, row.family, {{"site", s.site}, {"data_id", id}, {"channel", std::to_string(k)}, {"phase", row.phase}}, *value);
-                } else if (inChannel) {
-                    Sample(out, row.family, {{"site", s.site}, {"data_id", id}, {"channel", std::to_string(k)}}, *value);
-                } else if (*row.phase != '\0') {
-                    Sample(out, row.family, {{"site", s.site}, {"data_id", id}, {"phase", row.phase}}, *value);
-                } else {
-                    Sample(out, row.family, {{"site", s.site}, {"data_id", id}}, *value);
-                }
+            if (child.recordType == row.recordType && !site::IsStale(child, nowMs)) {
+                RowSamples(out, s.site, child, row);
             }
         }
     }
 }
 
-void MeasuredValues(std::string& out, const site::Snapshot& s) {
+void MeasuredValues(std::string& out, const site::Snapshot& s, int64_t nowMs) {
     for (size_t r = 0; r < kMetricRows.size(); ++r) {
         const bool firstOfFamily =
             r == 0 || std::string_view(kMetricRows[r - 1].family) != kMetricRows[r].family;
-        if (firstOfFamily) MeasuredFamily(out, s, kMetricRows[r]);
+        if (firstOfFamily) MeasuredFamily(out, s, nowMs, r);
     }
 }
 
-// One series per rule: the key alone repeats per channel or fuse, the detail
-// tells those apart.
+// When each child last published its values, and when the last cycle
+// completed: Prometheus takes no timestamps on samples from an exporter.
+void Timestamps(std::string& out, const site::Snapshot& s) {
+    constexpr const char* kChild = "trm27k_last_update_timestamp_seconds";
+    Family(out, kChild, "gauge", "When the child last published its values, seconds since 1970.");
+    for (const site::ChildState& child : s.children) {
+        Sample(out, kChild, {{"site", s.site}, {"data_id", std::to_string(child.dataId)}},
+               static_cast<double>(child.epochMs) / 1000.0);
+    }
+    if (s.cycleEpochMs == 0) return;
+    constexpr const char* kCycle = "trm27k_last_cycle_timestamp_seconds";
+    Family(out, kCycle, "gauge", "When the last poll cycle completed, seconds since 1970.");
+    Sample(out, kCycle, {{"site", s.site}}, static_cast<double>(s.cycleEpochMs) / 1000.0);
+}
+
+// Only the rules that were active at some time in this run get a series
+// (1 while active, 0 once cleared): the catalogue holds hundreds of rules per
+// site that are almost never active. The active count per level is always
+// there, so a query never depends on a series that has not appeared yet.
 void Alarms(std::string& out, const site::Snapshot& s) {
-    Family(out, "trm27k_alarm_active", "gauge", "1 while the alarm rule is active.");
+    constexpr int kLevels = 4;
+    int active[kLevels + 1] = {};
+    Family(out, "trm27k_alarm_active", "gauge", "1 while the alarm rule is active; rules never active are left out.");
     for (const site::RuleState& r : s.rules) {
+        if (r.rule.active != 0 && r.rule.level >= 1 && r.rule.level <= kLevels) ++active[r.rule.level];
+        if (!r.seenActive) continue;
         Sample(out, "trm27k_alarm_active",
                {{"site", s.site}, {"data_id", std::to_string(r.rule.data_id)}, {"key", r.rule.key},
                 {"code", r.rule.code}, {"level", std::to_string(r.rule.level)},
                 {"detail", r.rule.detail}},
                r.rule.active != 0 ? 1 : 0);
+    }
+    Family(out, "trm27k_alarms_active", "gauge", "Active alarm rules by level (1 most severe).");
+    for (int level = 1; level <= kLevels; ++level) {
+        Sample(out, "trm27k_alarms_active", {{"site", s.site}, {"level", std::to_string(level)}}, active[level]);
     }
 }
 
@@ -167,9 +213,20 @@ void CycleHistogram(std::string& out, const site::Snapshot& s) {
 }  // namespace
 
 void RenderMetrics(const site::Snapshot& s, const std::string& version, std::string& out) {
+    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+    RenderMetrics(s, version, nowMs, out);
+}
+
+void RenderMetrics(const site::Snapshot& s, const std::string& version, int64_t nowMs, std::string& out) {
     out.clear();
     Family(out, "trm27k_build_info", "gauge", "The monitor's version.");
     Sample(out, "trm27k_build_info", {{"version", version}}, 1);
+    if (!s.model.empty()) {
+        Family(out, "trm27k_device_info", "gauge", "The power system's model, once a cycle completed.");
+        Sample(out, "trm27k_device_info", {{"site", s.site}, {"model", s.model}}, 1);
+    }
     Family(out, "trm27k_up", "gauge", "1 while the line is up and the poll is not stalled.");
     Sample(out, "trm27k_up", {{"site", s.site}}, s.Available() ? 1 : 0);
     Family(out, "trm27k_link_up", "gauge", "1 while the serial line is up.");
@@ -183,7 +240,8 @@ void RenderMetrics(const site::Snapshot& s, const std::string& version, std::str
     Counters(out, s);
     OutboxDropped(out, s);
     CycleHistogram(out, s);
-    MeasuredValues(out, s);
+    Timestamps(out, s);
+    MeasuredValues(out, s, nowMs);
     Alarms(out, s);
 }
 

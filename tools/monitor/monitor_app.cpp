@@ -337,6 +337,9 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
         return Fail(2, error);
     }
     model_ = std::make_unique<site::SiteModel>(options_.site);
+    if (const char* stale = std::getenv("TRM27K_TEST_STALE_AFTER_MS")) {
+        site::SetStaleAfterMsForTest(std::atol(stale));
+    }
     model_->ReportEveryRuleBatch(options_.eventsRules == "all");
     if (const int status = OpenEvents()) return status;
     model_->AddListener(summary_.get());

@@ -28,7 +28,7 @@ bool IsAbsent(const Field& field, const uint8_t* at) {
         case Absent::Marker:
             return at[0] != 0 && at[0] == at[1] && at[1] == at[2] && at[2] == at[3];
         case Absent::FillTenth: return std::memcmp(at, kFillTenth, 4) == 0;
-        case Absent::ZeroOrMarker: return at[0] == at[1] && at[1] == at[2] && at[2] == at[3];
+        case Absent::FillZero: return at[0] == 0 && at[1] == 0 && at[2] == 0 && at[3] == 0;
         case Absent::Never: break;
     }
     return false;
@@ -90,6 +90,9 @@ const Field* FindField(const Table& table, const char* name) {
 
 std::optional<float> ReadFloat(const Field& field, const uint8_t* base, size_t k) {
     if ((field.kind != Kind::F32 && field.kind != Kind::F32Array) || k >= field.count) {
+        return std::nullopt;
+    }
+    if (field.countAt != kNotCounted && (k >= base[field.countAt] || base[field.countAt] > field.count)) {
         return std::nullopt;
     }
     const uint8_t* at = base + field.offset + 4 * k;

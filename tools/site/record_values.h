@@ -36,7 +36,7 @@ const Layout* LayoutOf(int recordType);
 std::optional<size_t> ChannelCount(const Layout& layout, const uint8_t* image, size_t length);
 const Field* FindField(const Table& table, const char* name);
 // Value `k` of a float field in the record at `base`; nothing when the power
-// system did not provide it.
+// system did not provide it, or when the record's count leaves entry `k` out.
 std::optional<float> ReadFloat(const Field& field, const uint8_t* base, size_t k = 0);
 // The image as JSON: the fields by name, channel records under channelsName,
 // values not provided left out (null inside an array, to keep the positions),

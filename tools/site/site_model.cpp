@@ -1,6 +1,7 @@
 #include "site_model.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <tuple>
@@ -29,8 +30,14 @@ int64_t AgeSeconds(const ChildState& child, int64_t nowEpochMs) {
     return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
 }
 
+namespace {
+std::atomic<int64_t> staleAfterMs{kStaleAfterMs};
+}  // namespace
+
+void SetStaleAfterMsForTest(int64_t ms) { staleAfterMs = ms; }
+
 bool IsStale(const ChildState& child, int64_t nowEpochMs) {
-    return AgeSeconds(child, nowEpochMs) * 1000 >= kStaleAfterMs;
+    return AgeSeconds(child, nowEpochMs) * 1000 >= staleAfterMs.load(std::memory_order_relaxed);
 }
 
 namespace {
@@ -169,6 +176,7 @@ void SiteModel::RestoreRules(const std::vector<RuleState>& active) {
     for (const RuleState& r : active) {
         RuleState& state = RuleFor(r.rule, r.device);
         if (state.rule.active == 0) state = r;
+        state.seenActive = true;
         rulesChanged_ = true;
     }
     Publish();
@@ -277,6 +285,7 @@ std::vector<AlarmEvent> SiteModel::OnRules(const std::vector<rule_value>& rules,
                                   SeqOf(rule.data_id)});
                 state.raisedTime = active ? time : "";
                 state.rule = rule;
+                state.seenActive = state.seenActive || active;
                 rulesChanged_ = true;
             }
         }

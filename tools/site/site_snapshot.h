@@ -28,6 +28,9 @@ struct ChildState {
 // them: its value queries fail with "data too old" 61 s after the last
 // update, and every output leaves them out (or greys them) from then on.
 constexpr int64_t kStaleAfterMs = 61 * 1000;
+// Tests of whole runs shorten it (the monitor takes TRM27K_TEST_STALE_AFTER_MS)
+// rather than wait a minute; set before any output reads the model.
+void SetStaleAfterMsForTest(int64_t ms);
 // Whole seconds since the child's values were published (negative: the clock
 // went back, which counts as current, as it does in the child).
 int64_t AgeSeconds(const ChildState& child, int64_t nowEpochMs);
@@ -37,6 +40,7 @@ struct RuleState {
     rule_value rule;              // as the newest batch gave it
     std::string raisedTime;       // when it became active; empty while inactive
     std::string device;           // device type of the batch: "trm27k", "trm27k-ac", ...
+    bool seenActive = false;      // active at some time in this run, or restored active
 };
 
 // One alarm raise or clear, as the outputs report it.
