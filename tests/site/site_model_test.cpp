@@ -50,11 +50,6 @@ TEST(RecordValues, NotProvidedValuesAreLeftOutWithUnitsBeside) {
     // Four zero bytes are an ordinary 0.0, and an image of the wrong length yields nothing.
     image.resize(image.size() - 1);
     EXPECT_FALSE(site::RecordJson(*site::LayoutOf(5175), image.data(), image.size(), v));
-    // A rectifier group value sent as not provided keeps the marker: left out.
-    std::vector<uint8_t> rc(sizeof(tele_c_trm27k_rc), 0);
-    Put(rc, offsetof(tele_c_trm27k_rc, group_value), kMarker);
-    ASSERT_TRUE(site::RecordJson(*site::LayoutOf(5177), rc.data(), rc.size(), v));
-    EXPECT_FALSE(v.isMember("group_value"));
     auto dc = DcImage(21, 0.0f, 0.0f);
     // Battery values count only up to dc_m and dc_n; a count past the six
     // slots stored none of them (they hold an earlier reply's).
