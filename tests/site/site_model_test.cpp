@@ -161,9 +161,13 @@ TEST(SiteModel, EachCounterMovesWithItsEventOnly) {
         {"storage", Fields({{"target", "history"}, {"state", "resumed"}}), nullptr},
         {"history", Fields({{"saved", "t"}}), nullptr},
         {"log", Fields({{"text", "x"}}), nullptr},
+        {"alarm_command", Fields({{"state", "failed"}, {"status", "3"}}), &C::alarmCommandFailures},
+        {"alarm_command", Fields({{"state", "killed"}}), &C::alarmCommandFailures},
+        {"alarm_command", Fields({{"state", "dropped"}}), &C::alarmCommandFailures},
+        {"alarm_command", Fields({{"state", "done"}}), nullptr},
     };
     const uint64_t C::*all[] = {&C::cycles, &C::exchanges, &C::timeouts, &C::frameErrors,
-                                &C::reconnects, &C::storageFailures};
+                                &C::reconnects, &C::storageFailures, &C::alarmCommandFailures};
     for (const Row& row : rows) {
         site::SiteModel model("north");
         Recorder rec;

@@ -176,6 +176,8 @@ constexpr CounterRow kCounters[] = {
     {"trm27k_reconnects_total", "Times the line was opened again.", &site::Counters::reconnects},
     {"trm27k_storage_failures_total", "Writes of the history, the event file or the MQTT outbox that failed.",
      &site::Counters::storageFailures},
+    {"trm27k_alarm_command_failures_total", "--on-alarm commands that failed, passed their time limit or could not run.",
+     &site::Counters::alarmCommandFailures},
 };
 
 void Counters(std::string& out, const site::Snapshot& s) {
