@@ -24,7 +24,8 @@ native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
         libfmt-dev libsqlite3-dev libcli11-dev libcpp-httplib-dev libmosquitto-dev mosquitto
         mosquitto-clients prometheus libsystemd-dev libserialport-dev systemd dpkg-dev fakeroot
-        file lintian help2man valgrind libcrypt-dev libjs-dygraphs python3 python3-websocket)
+        file lintian help2man valgrind libcrypt-dev libjs-dygraphs python3 python3-websocket
+        snmpd snmp snmptrapd libsnmp-dev smitools)
 # The status page's browser test: headless chromium and a font for the alarm
 # texts in its screenshots. Where Debian builds no chromium for the machine the
 # test says it skipped.

@@ -62,6 +62,7 @@ struct Options {
     bool noMqttDiscovery = false;
     long long mqttHeartbeat = 60;        // seconds between states at the latest
     long long outboxMaxMb = 50;
+    std::string snmpAgentx;              // the master agent's AgentX socket; empty: no SNMP
 };
 
 // Reads the command line, then the configuration file it names (or the
