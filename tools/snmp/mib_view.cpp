@@ -154,7 +154,7 @@ void AlarmVarbinds(const AlarmRow& alarm, netsnmp_variable_list** list) {
         Cell cell;
         column.fill(alarm, cell);
         const std::vector<oid> name = OidOf(kAlarmEntry, std::size(kAlarmEntry), column.number, alarm.index);
-        if (cell.type == ASN_INTEGER) {
+        if (column.type == ASN_INTEGER) {
             snmp_varlist_add_variable(list, name.data(), name.size(), ASN_INTEGER, &cell.number, sizeof cell.number);
         } else {
             snmp_varlist_add_variable(list, name.data(), name.size(), ASN_OCTET_STR, cell.bytes.data(),

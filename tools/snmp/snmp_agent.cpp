@@ -129,6 +129,10 @@ void SnmpAgent::Run() {
     Setup();
     if (!connected_) TellLink(false);
     Serve();
+    // net-snmp's shutdown frees the argument of every callback still
+    // registered, which here is this agent.
+    snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_START, Joined, this, 1);
+    snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_INDEX_STOP, Lost, this, 1);
     snmp_shutdown(kAppName);
 }
 

@@ -104,7 +104,9 @@ inline std::map<std::string, std::string> Walk(int port, const std::string& oid)
     std::string line;
     while (std::getline(lines, line)) {
         const size_t space = line.find(' ');
-        if (space != std::string::npos && line[0] == '.') out[line.substr(0, space)] = line.substr(space + 1);
+        if (space == std::string::npos || line[0] != '.') continue;
+        const std::string value = line.substr(space + 1);
+        if (value.rfind("No Such", 0) != 0) out[line.substr(0, space)] = value;  // nothing there
     }
     return out;
 }
