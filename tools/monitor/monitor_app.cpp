@@ -227,6 +227,9 @@ int MonitorApp::StartOutputs() {
     if (!options_.http.empty()) {
         if (const int status = StartHttp()) return status;
     }
+    if (!options_.snmpAgentx.empty()) {
+        if (const int status = StartSnmp()) return status;
+    }
     serviceStatus_ = std::make_unique<service::ServiceStatusOutput>(notifier_);
     model_->AddListener(serviceStatus_.get());
     StartAlarmNotices();
@@ -250,6 +253,20 @@ void MonitorApp::StartAlarmNotices() {
     }
 }
 
+// The SNMP module is loaded only here; a master agent that is not there yet
+// is no error (the agent keeps trying), a missing module is.
+int MonitorApp::StartSnmp() {
+    site::SiteModel* model = model_.get();
+    std::string error;
+    if (!snmp_.Load(options_.snmpAgentx,
+                    [model](const char* kind, Json::Value fields) { model->Report(kind, std::move(fields)); }, error) ||
+        !snmp_.Get()->Start(error)) {
+        return Fail(1, error);
+    }
+    model_->AddListener(snmp_.Get());
+    return 0;
+}
+
 // The history writes its last rows (and the outbox's) before MQTT stops.
 void MonitorApp::StopOutputs() {
     if (recorder_) recorder_->Stop();
@@ -257,6 +274,7 @@ void MonitorApp::StopOutputs() {
     if (mqtt_) mqtt_->Stop();
     if (alarmCommand_) alarmCommand_->Stop();
     if (syslog_) syslog_->Stop();
+    if (snmp_.Get() != nullptr) snmp_.Get()->Stop();
     events_.Flush();
 }
 

@@ -19,6 +19,7 @@
 #include "log_limiter.h"
 #include "monitor_controller.h"
 #include "mqtt_output.h"
+#include "agent_module.h"
 #include "options.h"
 #include "plugin_loader.h"
 #include "service_notifier.h"
@@ -47,6 +48,7 @@ private:
     void StartAlarmNotices();
     int StartMqtt();
     int StartHttp();
+    int StartSnmp();
     void StopOutputs();
     void AnswerQueries();
     int OpenLine(std::string& path);
@@ -61,6 +63,7 @@ private:
     std::unique_ptr<summary::SummaryOutput> summary_;  // to the original standard output
     std::unique_ptr<mqtt::MqttOutput> mqtt_;
     std::unique_ptr<http::HttpServer> http_;
+    snmp::AgentModule snmp_;
     service::ServiceNotifier notifier_;  // no-op unless started by systemd
     std::unique_ptr<service::ServiceStatusOutput> serviceStatus_;
     std::unique_ptr<alarm_command::AlarmCommandOutput> alarmCommand_;

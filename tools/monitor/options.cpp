@@ -38,7 +38,7 @@ std::string AllOrChanges(const std::string& text) {
 // The kinds of event the event file holds.
 std::string EventKind(const std::string& text) {
     for (const char* kind : {"command", "record", "rules", "alarm", "history", "value", "log",
-                             "frame_error", "timeout", "cycle", "storage", "link", "stalled", "mqtt"}) {
+                             "frame_error", "timeout", "cycle", "storage", "link", "stalled", "mqtt", "snmp"}) {
         if (text == kind) return "";
     }
     return "'" + text + "' is no kind of event";
@@ -202,6 +202,8 @@ const OptionRow kOptions[] = {
            &Options::mqttHeartbeat, 0, 86400),
     Number("outbox-max-mb", "MQTT messages kept for the broker at most, MiB (default 50)",
            &Options::outboxMaxMb, 1, 1 << 20),
+    Text("snmp-agentx", "SOCKET", "join the system's snmpd as an AgentX subagent at this socket (a "
+         "path, or tcp:HOST:PORT)", &Options::snmpAgentx, NonEmptyPath),
     {"scan", "",
      "list the serial ports and ask each for the device model, then exit (0: a device "
      "answered); only --port if given, else only USB and platform ports",

@@ -68,6 +68,7 @@ struct Options {
     long long onAlarmJobs = 2;           // commands at once at most
     long long onAlarmTimeout = 30;       // seconds before a command is stopped
     bool syslog = false;                 // alarms, link and storage failures also to syslog
+    std::string snmpAgentx;              // the master agent's AgentX socket; empty: no SNMP
 };
 
 // Reads the command line, then the configuration file it names (or the
