@@ -246,7 +246,9 @@ def run(monitor, sim, outdir, scratch):
         processes.append(subprocess.Popen(
             [monitor, "--fast", "--quiet", "--port", line, "--history", os.path.join(scratch, "h.db"),
              "--http", "127.0.0.1:%d" % port, "--site", "cabinet-7", "--plugin-stdout", os.devnull],
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(scratch, "monitor.err"), "w")))
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(scratch, "monitor.err"), "w"),
+            # Values count as stale 8 s after their cycle here, not 61 s.
+            env=dict(os.environ, TRM27K_TEST_STALE_AFTER_MS="8000")))
         wait_for(20, lambda: len((get_json(base + "/api/state") or {}).get("children", [])) == 5,
                  "the monitor's first cycle")
         chromium, page = start_chromium(os.path.join(scratch, "profile"))
@@ -267,6 +269,10 @@ def run(monitor, sim, outdir, scratch):
         # The line lost: the banner turns grey and says since when.
         simulator.send_signal(signal.SIGTERM)
         wait_for(30, lambda: banner(page).startswith("status nodata|No data since "), "the grey banner")
+        wait_for(30, lambda: page.eval("document.querySelectorAll('#children .panel.stale').length") == 5,
+                 "every panel greyed once its values are stale")
+        check("no longer current" in page.eval("document.querySelector('[data-updated]').textContent"),
+              "a stale panel tells its age")
     finally:
         for p in reversed(processes):
             if p.poll() is None:
