@@ -180,6 +180,7 @@ def check_values(page):
     check(modules == ["24.8\u00a0A|normal"], "rectifier module 2 shows %r" % modules)
     check(page.eval("document.getElementById('model').textContent") == "TRM27K", "device model")
     check(page.eval("document.getElementById('link').textContent").startswith("up"), "link state")
+    check(page.eval("document.getElementById('uplink-fact').hidden"), "no MQTT broker line without --mqtt")
     wait_for(10, lambda: banner(page) == "status normal|All normal", "the green banner, not %r" % banner(page))
 
 

@@ -77,6 +77,13 @@
     const since = state.availability_age_s;
     link.textContent = since === null ? word : word + ' for ' + duration(since);
     link.className = 'state ' + word;
+    // The broker's state, only when the monitor publishes to one.
+    const hasUplink = 'mqtt_connected' in state;
+    $('uplink-fact').hidden = !hasUplink;
+    if (hasUplink) {
+      $('uplink').textContent = state.mqtt_connected ? 'connected' : 'unreachable';
+      $('uplink').className = 'state ' + (state.mqtt_connected ? 'up' : 'down');
+    }
     $('cycle').textContent = state.time
       ? state.time.replace('T', ' ') + ' (took ' + state.cycle_seconds.toFixed(2) + '\u00a0s, ' +
         duration(state.cycle_age_s) + ' ago)'
