@@ -356,6 +356,14 @@ public:
 
     bool Connected() const { return connected_; }
     bool Send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
+    // The answer's first line, read within a few seconds.
+    std::string StatusLine() {
+        std::string text;
+        char c;
+        pollfd p{fd_, POLLIN, 0};
+        while (text.size() < 64 && ::poll(&p, 1, 5000) == 1 && ::recv(fd_, &c, 1, 0) == 1 && c != '\r') text += c;
+        return text;
+    }
     // True once the server has closed the connection, within `bound`; what
     // it answered before is read and dropped.
     bool ClosedWithin(std::chrono::milliseconds bound) {
@@ -424,6 +432,15 @@ TEST(HttpServer, SlowClientsHoldUpNobodyAndAreCappedAndTimedOut) {
     settings.timeoutSeconds = 1;
     http::HttpServer strict(model, settings);
     ASSERT_TRUE(strict.Start(error)) << error;
+    for (const auto& [request, answer] : std::vector<std::pair<std::string, std::string>>{
+             {"GET /metrics HTTP/1.1\r\nNo colon\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+             {"GET /metrics HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n",
+              "HTTP/1.1 431 Request Header Fields Too Large"}}) {
+        TrickleClient bad("127.0.0.1", strict.Port());
+        ASSERT_TRUE(bad.Send(request));
+        EXPECT_EQ(answer, bad.StatusLine());
+        EXPECT_TRUE(bad.ClosedWithin(std::chrono::seconds(10)));
+    }
     TrickleClient trickle("127.0.0.1", strict.Port());
     const auto opened = std::chrono::steady_clock::now();
     ASSERT_TRUE(trickle.Send("GET /metrics HTTP/1.1\r\nX-Slow: "));

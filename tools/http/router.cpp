@@ -104,7 +104,7 @@ Response Router::Answer(const Request& request) {
 }
 
 Response Router::Refusal(status code) {
-    Response res = Error(code, code == status::not_found ? "not found" : "bad request");
+    Response res = Error(code, "bad request");
     res.keep_alive(false);
     res.prepare_payload();
     return res;

@@ -50,8 +50,11 @@ void Session::OnRead(beast::error_code ec) {
     if (ec) {
         if (IsGone(ec)) return Close();
         // Unreadable or too large: told, and the connection ends with it.
-        const bool tooLarge = ec == beast_http::error::body_limit || ec == beast_http::error::header_limit;
-        return Send(Router::Refusal(tooLarge ? beast_http::status::payload_too_large : beast_http::status::bad_request));
+        if (ec == beast_http::error::header_limit) {
+            return Send(Router::Refusal(beast_http::status::request_header_fields_too_large));
+        }
+        if (ec == beast_http::error::body_limit) return Send(Router::Refusal(beast_http::status::payload_too_large));
+        return Send(Router::Refusal(beast_http::status::bad_request));
     }
     request_ = parser_->release();
     if (router_.IsSlow(request_)) return AnswerOnWorker();
