@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -232,9 +233,25 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
     http::HttpSettings settings;
     settings.historyPath = db;
     http::HttpServer server(model, settings);
+    // A mounted folder serves its files and nothing outside it.
+    const testing_support::ScratchDir scratch("mount");
+    std::filesystem::create_directory(scratch.Path() + "/site");
+    std::ofstream(scratch.Path() + "/site/note.txt") << "inside";
+    std::ofstream(scratch.Path() + "/secret.txt") << "outside";
+    EXPECT_FALSE(server.Mount("/files", scratch.Path() + "/none"));
+    ASSERT_TRUE(server.Mount("/files", scratch.Path() + "/site"));
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;
     httplib::Client client("127.0.0.1", server.Port());
+    EXPECT_EQ("inside", client.Get("/files/note.txt")->body);
+    for (const std::string& outside : std::vector<std::string>{"/files/../secret.txt", "/files/%2E%2E/secret.txt",
+                                       "/files/" + scratch.Path() + "/secret.txt", "/files/note.txt%"}) {
+        auto res = client.Get(outside);
+        ASSERT_TRUE(res) << outside;
+        EXPECT_NE(200, res->status) << outside;
+        EXPECT_FALSE(Has(res->body, "outside")) << outside;
+    }
+    EXPECT_EQ(200, client.Get("/api/history?data_id=11&field=channels%2E0%2Ea&limit=1")->status);
 
     // Every embedded file at its path, byte for byte; "/" is the page.
     ASSERT_GE(web::kAssetCount, 5u);
