@@ -34,7 +34,8 @@ public:
     int Port() const { return port_; }
     // Connections held now (what the caps count).
     int OpenConnections() const;
-    // Returns once no thread of the server runs; open connections are dropped.
+    // Returns once no thread of the server runs and no new connection is
+    // taken; connections still open are closed with the server.
     void Stop();
 
 private:
