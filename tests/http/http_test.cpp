@@ -1,20 +1,27 @@
 // The HTTP output: the metrics pass promtool and leave out what the power
 // system did not provide; the API answers from the model and the history;
-// bad requests get 400 or 404; a client that stops mid-request holds up
-// nobody; the page's files come from memory with entity tags; basic
+// bad requests get 400 or 404, other methods 405; a client that stops
+// mid-request holds up nobody, and many slow ones neither; the page's files come from memory with entity tags; basic
 // authentication guards every path.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <crypt.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "JsonText.h"
 #include "ScratchDir.h"
@@ -188,6 +195,13 @@ TEST(HttpServer, AnswersFromTheModelAndTheHistoryAndRefusesBadRequests) {
     EXPECT_EQ(404, client.Get("/api/history?data_id=11&field=channels.x.a")->status);
     EXPECT_EQ(404, client.Get("/api/history?data_id=11&field=nothing")->status);
     EXPECT_EQ(404, client.Get("/nothing")->status);
+    auto post = client.Post("/metrics", "x", "text/plain");
+    EXPECT_EQ(405, post->status);
+    EXPECT_EQ("GET, HEAD", post->get_header_value("Allow"));
+    auto head = client.Head("/app.js");
+    EXPECT_EQ(200, head->status);
+    EXPECT_TRUE(head->body.empty());
+    EXPECT_EQ(std::to_string(client.Get("/app.js")->body.size()), head->get_header_value("Content-Length"));
     auto metrics = client.Get("/metrics");
     EXPECT_EQ(200, metrics->status);
     EXPECT_TRUE(Has(metrics->body, "trm27k_dc_current_amperes{site=\"north\",data_id=\"21\"} 12\n"));
@@ -234,9 +248,25 @@ TEST(HttpServer, ServesThePageFromMemoryAndWhatItsTrendsAndAlarmsNeed) {
     http::HttpSettings settings;
     settings.historyPath = db;
     http::HttpServer server(model, settings);
+    // A mounted folder serves its files and nothing outside it.
+    const testing_support::ScratchDir scratch("mount");
+    std::filesystem::create_directory(scratch.Path() + "/site");
+    std::ofstream(scratch.Path() + "/site/note.txt") << "inside";
+    std::ofstream(scratch.Path() + "/secret.txt") << "outside";
+    EXPECT_FALSE(server.Mount("/files", scratch.Path() + "/none"));
+    ASSERT_TRUE(server.Mount("/files", scratch.Path() + "/site"));
     std::string error;
     ASSERT_TRUE(server.Start(error)) << error;
     httplib::Client client("127.0.0.1", server.Port());
+    EXPECT_EQ("inside", client.Get("/files/note.txt")->body);
+    for (const std::string& outside : std::vector<std::string>{"/files/../secret.txt", "/files/%2E%2E/secret.txt",
+                                       "/files/" + scratch.Path() + "/secret.txt", "/files/note.txt%"}) {
+        auto res = client.Get(outside);
+        ASSERT_TRUE(res) << outside;
+        EXPECT_NE(200, res->status) << outside;
+        EXPECT_FALSE(Has(res->body, "outside")) << outside;
+    }
+    EXPECT_EQ(200, client.Get("/api/history?data_id=11&field=channels%2E0%2Ea&limit=1")->status);
 
     // Every embedded file at its path, byte for byte; "/" is the page.
     ASSERT_GE(web::kAssetCount, 5u);
@@ -351,4 +381,120 @@ TEST(HttpServer, BasicAuthenticationGuardsEveryPath) {
         EXPECT_EQ(404, client.Get("/nothing")->status);
     }
     server.Stop();
+}
+
+namespace {
+// A client on its own loopback address (any of 127/8) that sends a request a
+// few bytes at a time.
+class TrickleClient {
+public:
+    TrickleClient(const std::string& from, int port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from.c_str(), &addr.sin_addr);
+        connected_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+        connected_ = connected_ && ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~TrickleClient() { ::close(fd_); }
+    TrickleClient(const TrickleClient&) = delete;
+    TrickleClient& operator=(const TrickleClient&) = delete;
+
+    bool Connected() const { return connected_; }
+    bool Send(const std::string& bytes) { return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0; }
+    // The answer's first line, read within a few seconds.
+    std::string StatusLine() {
+        std::string text;
+        char c;
+        pollfd p{fd_, POLLIN, 0};
+        while (text.size() < 64 && ::poll(&p, 1, 5000) == 1 && ::recv(fd_, &c, 1, 0) == 1 && c != '\r') text += c;
+        return text;
+    }
+    // True once the server has closed the connection, within `bound`; what
+    // it answered before is read and dropped.
+    bool ClosedWithin(std::chrono::milliseconds bound) {
+        const auto end = std::chrono::steady_clock::now() + bound;
+        for (auto left = bound; left.count() > 0;
+             left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+            char buffer[512];
+            if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+        }
+        return false;
+    }
+
+private:
+    int fd_;
+    bool connected_ = false;
+};
+
+bool WaitFor(const std::function<bool()>& done) {
+    for (int k = 0; k < 1000 && !done(); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+}  // namespace
+
+TEST(HttpServer, SlowClientsHoldUpNobodyAndAreCappedAndTimedOut) {
+    site::SiteModel model("north");
+    Feed(model);
+    http::HttpSettings settings;
+    settings.timeoutSeconds = 120;  // the slow clients outlast the test
+    settings.maxPerAddress = 4;
+    settings.maxConnections = 201;  // the slow ones and one more
+    http::HttpServer server(model, settings);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+
+    // 200 clients from 50 addresses, each holding the start of a request.
+    std::vector<std::unique_ptr<TrickleClient>> slow;
+    for (int k = 0; k < 200; ++k) {
+        slow.push_back(std::make_unique<TrickleClient>("127.0.1." + std::to_string(1 + k / 4), server.Port()));
+        ASSERT_TRUE(slow.back()->Connected()) << k;
+        ASSERT_TRUE(slow.back()->Send("GET /metrics HTTP/1.1\r\n"));
+    }
+    ASSERT_TRUE(WaitFor([&] { return server.OpenConnections() == 200; })) << server.OpenConnections();
+    TrickleClient fifth("127.0.1.1", server.Port());
+    EXPECT_TRUE(fifth.ClosedWithin(std::chrono::seconds(10)));
+    for (auto& client : slow) ASSERT_TRUE(client->Send("Host: x\r\nX-Slow: 1"));
+
+    httplib::Client client("127.0.0.1", server.Port());
+    client.set_read_timeout(10, 0);
+    client.set_keep_alive(true);
+    const auto asked = std::chrono::steady_clock::now();
+    auto metrics = client.Get("/metrics");
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(200, metrics->status);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    ASSERT_EQ(201, server.OpenConnections());  // the answered client keeps its connection
+    TrickleClient pastTotal("127.0.2.1", server.Port());
+    ASSERT_TRUE(pastTotal.Connected());
+    EXPECT_TRUE(pastTotal.ClosedWithin(std::chrono::seconds(10)));
+    server.Stop();
+
+    // The request time is for the whole request: a client that never pauses
+    // for long but never finishes is closed when it runs out.
+    settings.timeoutSeconds = 1;
+    http::HttpServer strict(model, settings);
+    ASSERT_TRUE(strict.Start(error)) << error;
+    for (const auto& [request, answer] : std::vector<std::pair<std::string, std::string>>{
+             {"GET /metrics HTTP/1.1\r\nNo colon\r\n\r\n", "HTTP/1.1 400 Bad Request"},
+             {"GET /metrics HTTP/1.1\r\nX: " + std::string(20000, 'x') + "\r\n\r\n",
+              "HTTP/1.1 431 Request Header Fields Too Large"}}) {
+        TrickleClient bad("127.0.0.1", strict.Port());
+        ASSERT_TRUE(bad.Send(request));
+        EXPECT_EQ(answer, bad.StatusLine());
+        EXPECT_TRUE(bad.ClosedWithin(std::chrono::seconds(10)));
+    }
+    TrickleClient trickle("127.0.0.1", strict.Port());
+    const auto opened = std::chrono::steady_clock::now();
+    ASSERT_TRUE(trickle.Send("GET /metrics HTTP/1.1\r\nX-Slow: "));
+    bool closed = false;
+    for (int k = 0; k < 100 && !closed; ++k) {
+        closed = !trickle.Send("a") || trickle.ClosedWithin(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, std::chrono::milliseconds(900));
 }

@@ -63,16 +63,18 @@ std::string PasswordHashProblem(const std::string& text) {
     return "";
 }
 
+bool BasicAuth::IsKnown(const std::string& authorization) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !accepted_.empty() && SameText(accepted_, authorization);
+}
+
 bool BasicAuth::Allows(const std::string& authorization) {
     constexpr size_t kPrefix = 6;  // "Basic "
     if (authorization.size() <= kPrefix || authorization.size() > 1024 ||
         authorization.compare(0, kPrefix, "Basic ") != 0) {
         return false;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!accepted_.empty() && SameText(accepted_, authorization)) return true;
-    }
+    if (IsKnown(authorization)) return true;
     std::string credentials;
     if (!DecodeBase64(authorization.substr(kPrefix), credentials) || !Verify(credentials)) return false;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -1,37 +1,23 @@
 #include "http_server.h"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+
 #include <chrono>
+#include <thread>
 
-#include <httplib.h>
-
-#include <array>
-
-#include "api.h"
-#include "float_json.h"
-#include "metrics.h"
-#include "web_assets.h"
+#include "connection_limits.h"
+#include "router.h"
+#include "session.h"
 
 namespace http {
 
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
 namespace {
-void SendJson(httplib::Response& res, int status, const Json::Value& body) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    site::SetJsonDigits(builder);
-    res.status = status;
-    res.set_content(Json::writeString(builder, body) + "\n", "application/json");
-}
-
-// A path as a route pattern that matches only itself.
-std::string Literal(const std::string& path) {
-    std::string out;
-    for (char c : path) {
-        if (c == '.') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 bool ParsePort(const std::string& text, int& out) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
@@ -53,129 +39,100 @@ bool ParseListen(const std::string& text, HttpSettings& out) {
     return true;
 }
 
-HttpServer::HttpServer(const site::SiteModel& model, HttpSettings settings)
-    : model_(model), settings_(std::move(settings)), server_(std::make_unique<httplib::Server>()) {
-    const int threads = settings_.threads;
-    server_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-    server_->set_read_timeout(settings_.timeoutSeconds, 0);
-    server_->set_write_timeout(settings_.timeoutSeconds, 0);
-    server_->set_keep_alive_max_count(20);
-    server_->set_payload_max_length(64 * 1024);  // no route takes a body
-    if (!settings_.authUser.empty()) RequireAuth();
-    Route();
-    RoutePage();
-}
+// Members in the order they may be torn down in reverse: sessions left in
+// the worker's or the I/O queue still give their place back and close their
+// sockets when those queues go.
+struct HttpServer::Engine {
+    Engine(const site::SiteModel& model, HttpSettings s)
+        : settings(std::move(s)), limits(settings.maxConnections, settings.maxPerAddress), router(model, settings) {}
 
-HttpServer::~HttpServer() { Stop(); }
+    bool Listen(std::string& error);
+    void Accept();
+    void OnAccept(boost::system::error_code ec, tcp::socket socket);
 
-bool HttpServer::Mount(const std::string& prefix, const std::string& directory) {
-    return server_->set_mount_point(prefix, directory);
-}
+    const HttpSettings settings;
+    ConnectionLimits limits;
+    Router router;
+    asio::io_context io{1};
+    tcp::acceptor acceptor{io};
+    asio::steady_timer acceptPause{io};
+    asio::thread_pool worker{1};
+    std::thread thread;
+};
 
-// The routes: each reads one snapshot and answers from it. New pages add a row
-// here or a mount point.
-void HttpServer::Route() {
-    server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        std::string text;
-        RenderMetrics(*model_.Current(), settings_.version, text);
-        res.set_content(std::move(text), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    server_->Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-        SendJson(res, 200, StateJson(*model_.Current()));
-    });
-    server_->Get("/api/alarms", [this](const httplib::Request&, httplib::Response& res) {
-        Json::Value body = AlarmsJson(*model_.Current());
-        std::lock_guard<std::mutex> lock(historyMutex_);
-        if (history_) body["recent"] = RecentAlarmsJson(history_.get(), settings_.recentAlarms);
-        SendJson(res, 200, body);
-    });
-    server_->Get("/api/history", [this](const httplib::Request& req, httplib::Response& res) {
-        std::lock_guard<std::mutex> lock(historyMutex_);
-        const Answer a = HistoryAnswer(history_.get(), req.params, settings_.historyRows);
-        SendJson(res, a.status, a.body);
-    });
-    server_->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (!res.body.empty()) return;
-        Json::Value body;
-        body["error"] = res.status == 404 ? "not found" : "bad request";
-        SendJson(res, res.status, body);
-    });
-    server_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        Json::Value body;
-        body["error"] = "internal error";
-        SendJson(res, 500, body);
-    });
-}
-
-// The page's files from memory. Each carries its digest as entity tag, so a
-// browser revalidates with one small request and gets 304 while the program
-// is the same; the policy keeps the page from loading anything from
-// elsewhere.
-void HttpServer::RoutePage() {
-    for (size_t k = 0; k < web::kAssetCount; ++k) {
-        const web::Asset& asset = web::kAssets[k];
-        const std::string path = std::string(asset.path) == "/index.html" ? "/|/index\\.html" : Literal(asset.path);
-        server_->Get(path, [&asset](const httplib::Request& req, httplib::Response& res) {
-            const web::Body body = web::BodyFor(asset, req.get_header_value("Accept-Encoding"));
-            res.set_header("ETag", body.etag);
-            res.set_header("Vary", "Accept-Encoding");
-            res.set_header("Cache-Control", "no-cache");
-            res.set_header("X-Content-Type-Options", "nosniff");
-            res.set_header("Content-Security-Policy",
-                           "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
-                           "frame-ancestors 'none'");
-            if (req.get_header_value("If-None-Match") == body.etag) {
-                res.status = 304;
-                return;
-            }
-            if (body.gzip) res.set_header("Content-Encoding", "gzip");
-            res.set_content(reinterpret_cast<const char*>(body.data), body.size,
-                            std::string(asset.contentType) + "; charset=utf-8");
-        });
+bool HttpServer::Engine::Listen(std::string& error) {
+    boost::system::error_code ec;
+    tcp::resolver resolver(io);
+    const auto found = resolver.resolve(settings.address, std::to_string(settings.port),
+                                        tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+    if (!ec && !found.empty()) {
+        const tcp::endpoint at = found.begin()->endpoint();
+        acceptor.open(at.protocol(), ec);
+        if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+        if (!ec) acceptor.bind(at, ec);
+        if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
     }
-}
-
-// Ahead of every route: without the configured user and password the answer
-// is 401 with the challenge, whatever the path.
-void HttpServer::RequireAuth() {
-    auth_ = std::make_unique<BasicAuth>(settings_.authUser, settings_.authHash);
-    server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (auth_->Allows(req.get_header_value("Authorization"))) return httplib::Server::HandlerResponse::Unhandled;
-        res.set_header("WWW-Authenticate", kAuthChallenge);
-        Json::Value body;
-        body["error"] = "authentication required";
-        SendJson(res, 401, body);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-}
-
-bool HttpServer::Start(std::string& error) {
-    if (!settings_.historyPath.empty() && settings_.historyPath != ":memory:") {
-        history_ = std::make_unique<history::HistoryReader>();
-        if (!history_->Open(settings_.historyPath, error)) return false;
-    }
-    port_ = settings_.port == 0 ? server_->bind_to_any_port(settings_.address)
-                                : (server_->bind_to_port(settings_.address, settings_.port) ? settings_.port : -1);
-    if (port_ <= 0) {
-        error = "cannot listen on " + settings_.address + ":" + std::to_string(settings_.port);
+    if (ec || found.empty()) {
+        error = "cannot listen on " + settings.address + ":" + std::to_string(settings.port);
         return false;
-    }
-    thread_ = std::thread([this] {
-        server_->listen_after_bind();
-        listenEnded_ = true;
-    });
-    // A stop that came before the server runs would be lost, and the stop
-    // would then wait for it forever: return once it runs (or gave up).
-    for (int k = 0; k < 5000 && !server_->is_running() && !listenEnded_; ++k) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
 
+void HttpServer::Engine::Accept() {
+    acceptor.async_accept([this](boost::system::error_code ec, tcp::socket socket) {
+        OnAccept(ec, std::move(socket));
+    });
+}
+
+// A client past a cap is closed at once, before a byte of it is read.
+void HttpServer::Engine::OnAccept(boost::system::error_code ec, tcp::socket socket) {
+    if (ec == asio::error::operation_aborted) return;
+    if (ec) {
+        // Out of descriptors, say: try again shortly rather than spin.
+        acceptPause.expires_after(std::chrono::milliseconds(100));
+        acceptPause.async_wait([this](boost::system::error_code e) {
+            if (!e) Accept();
+        });
+        return;
+    }
+    boost::system::error_code peerError;
+    const tcp::endpoint peer = socket.remote_endpoint(peerError);
+    if (!peerError && limits.Take(peer.address())) {
+        std::make_shared<Session>(std::move(socket), peer.address(), router, worker, limits, settings)->Start();
+    } else {
+        socket.close(peerError);
+    }
+    Accept();
+}
+
+HttpServer::HttpServer(const site::SiteModel& model, HttpSettings settings)
+    : engine_(std::make_unique<Engine>(model, std::move(settings))) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Mount(const std::string& prefix, const std::string& directory) {
+    return engine_->router.Mount(prefix, directory);
+}
+
+bool HttpServer::Start(std::string& error) {
+    if (!engine_->router.OpenHistory(error) || !engine_->Listen(error)) return false;
+    port_ = engine_->acceptor.local_endpoint().port();
+    engine_->Accept();
+    engine_->thread = std::thread([this] { engine_->io.run(); });
+    return true;
+}
+
+int HttpServer::OpenConnections() const { return engine_->limits.Open(); }
+
 void HttpServer::Stop() {
-    if (!thread_.joinable()) return;
-    server_->stop();
-    thread_.join();
+    if (!engine_->thread.joinable()) return;
+    engine_->io.stop();
+    engine_->thread.join();
+    engine_->worker.stop();
+    engine_->worker.join();
+    boost::system::error_code ignored;
+    engine_->acceptor.close(ignored);  // refused from now on; held connections go with the server
 }
 
 }  // namespace http

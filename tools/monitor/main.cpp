@@ -1,6 +1,8 @@
 // trm27k-monitor: the reference host. Loads the plug-in, configures the main
 // device, restores history and polls a TRM27K over a serial line, or the
 // built-in simulator on a pseudo-terminal when no port is given.
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -15,6 +17,10 @@ void OnSignal(int) { g_stop = true; }
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Every thread allocates from the one heap: the output threads allocate
+    // little and seldom, and a malloc arena of their own each would hold
+    // about half a megabyte of a small board's memory for nothing.
+    mallopt(M_ARENA_MAX, 1);
     monitor::Options options;
     const cli::Outcome parsed = monitor::ParseOptions(argc, argv, options);
     if (!parsed.run) return cli::Finish("trm27k-monitor", parsed);
