@@ -144,18 +144,22 @@ Response Router::Dispatch(const Request& request) {
 Response Router::Page(const Request& request, const std::string& path) const {
     const web::Asset* asset = web::FindAsset(path);
     if (asset == nullptr) return Error(status::not_found, "not found");
+    // The gzipped copy made at build time, to a client that accepts it.
+    const web::Body body = web::BodyFor(*asset, HeaderOf(request, field::accept_encoding));
     Response res{status::ok, 11};
-    res.set(field::etag, asset->etag);
+    res.set(field::etag, body.etag);
+    res.set(field::vary, "Accept-Encoding");
     res.set(field::cache_control, "no-cache");
     res.set("X-Content-Type-Options", "nosniff");
     res.set("Content-Security-Policy",
             "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; frame-ancestors 'none'");
-    if (HeaderOf(request, field::if_none_match) == asset->etag) {
+    if (HeaderOf(request, field::if_none_match) == body.etag) {
         res.result(status::not_modified);
         return res;
     }
+    if (body.gzip) res.set(field::content_encoding, "gzip");
     res.set(field::content_type, std::string(asset->contentType) + "; charset=utf-8");
-    res.body().assign(reinterpret_cast<const char*>(asset->data), asset->size);
+    res.body().assign(reinterpret_cast<const char*>(body.data), body.size);
     return res;
 }
 
