@@ -23,7 +23,7 @@ done
 native=(cmake make g++ pkg-config libjsoncpp-dev libboost-dev libboost-date-time-dev
         libboost-thread-dev libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
         libfmt-dev libsqlite3-dev libcli11-dev libcpp-httplib-dev libmosquitto-dev mosquitto
-        mosquitto-clients prometheus libsystemd-dev libserialport-dev systemd dpkg-dev fakeroot
+        mosquitto-clients prometheus libserialport-dev systemd dpkg-dev fakeroot
         file lintian help2man valgrind libcrypt-dev libjs-dygraphs python3 python3-websocket
         python3-jinja2 snmpd snmp snmptrapd libsnmp-dev smitools)
 # The status page's browser test: headless chromium and a font for the alarm
