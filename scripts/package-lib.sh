@@ -172,9 +172,11 @@ run_installed() {
   $runner "$bin/trm27k-monitor" --scan --port "$pty" --address 1 --address 2 | tee "$work/scan"
   grep -q 'address 1 .*model "TRM27K"' "$work/scan" || fail "--scan did not find the simulator"
 
+  # With the SNMP module loaded (it must be installed and its libraries
+  # found); no master agent listens, which the agent rides out.
   $runner "$bin/trm27k-monitor" --config "$root/etc/trm27k/trm27k.json" --port "$pty" --cycles 2 \
     --fast --quiet --history "$work/history.db" --events "$work/events.jsonl" \
-    --plugin-stdout /dev/null
+    --plugin-stdout /dev/null --snmp-agentx "$work/no-master-agent"
   local cycles
   cycles=$(grep -c '"event":"cycle"' "$work/events.jsonl" || true)
   [[ "$cycles" == 2 ]] || fail "the installed monitor completed $cycles cycles, not 2"
