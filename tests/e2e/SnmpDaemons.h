@@ -13,21 +13,10 @@
 #include <sstream>
 #include <string>
 
+#include "Broker.h"
 #include "ProcessKit.h"
 
 namespace testing_support {
-
-inline int FreeUdpPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length);
-    ::close(s);
-    return ntohs(addr.sin_port);
-}
 
 inline std::string FileText(const std::string& path) {
     std::ifstream in(path);
@@ -74,7 +63,7 @@ public:
     const std::string& Socket() const { return socket_; }
 
 private:
-    int port_ = FreeUdpPort();
+    int port_ = FreePort(SOCK_DGRAM);
     std::string socket_;
     std::string config_;
 };
@@ -89,7 +78,7 @@ public:
     int Port() const { return port_; }
 
 private:
-    int port_ = FreeUdpPort();
+    int port_ = FreePort(SOCK_DGRAM);
 };
 
 // snmpwalk of `oid`: each value by its numeric OID, as snmpwalk prints it

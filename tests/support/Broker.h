@@ -26,8 +26,9 @@ extern char** environ;
 
 namespace testing_support {
 
-inline int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port free at this moment: SOCK_STREAM for TCP, SOCK_DGRAM for UDP.
+inline int FreePort(int type = SOCK_STREAM) {
+    const int s = ::socket(AF_INET, type, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
