@@ -21,9 +21,10 @@ bool HistoryReader::Open(const std::string& path, std::string& error) {
 }
 
 namespace {
+// All the column's bytes, zero bytes of a device text included.
 std::string Column(sqlite3_stmt* s, int column) {
-    const auto* text = sqlite3_column_text(s, column);
-    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(s, column))) : "";
 }
 }  // namespace
 

@@ -49,10 +49,13 @@ void BindTime(sqlite3_stmt* s, int index, const std::string& shown) {
     BindText(s, index, site::StoredTime(shown));
 }
 
-// A column as text; a NULL (a row written by something else) gives "".
+// A column as text, all its bytes: a device text may hold zero bytes (the
+// model check's detail ends in the 20-byte model field), and a text cut at
+// the first would no longer name the same rule. A NULL (a row written by
+// something else) gives "".
 std::string Text(sqlite3_stmt* s, int column) {
-    const auto* text = sqlite3_column_text(s, column);
-    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(s, column))) : "";
 }
 
 std::vector<uint8_t> Blob(sqlite3_stmt* s, int column) {

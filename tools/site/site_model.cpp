@@ -278,6 +278,7 @@ std::vector<AlarmEvent> SiteModel::OnRules(const std::vector<rule_value>& rules,
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const rule_value& rule : rules) {
+            if (rule.key == kModelRule) modelCheckReported_ = true;
             RuleState& state = RuleFor(rule, device);
             const bool active = rule.active != 0;
             if ((state.rule.active != 0) != active) {
@@ -318,7 +319,27 @@ void SiteModel::ReportAlarms(const std::vector<AlarmEvent>& events, const std::s
     for (const AlarmEvent& e : events) Tell("alarm", AlarmJson(e, device));
 }
 
+// The plug-in checks the model once a run, in its first cycle, and reports
+// only a mismatch: a mismatch restored from an earlier run that this run's
+// check did not report again is over once the first cycle completes. It
+// clears before the cycle's end is told, as a cycle's alarms always do.
+void SiteModel::ClearUnconfirmedModelCheck(const std::string& time) {
+    std::vector<std::pair<rule_value, std::string>> over;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (working_.counters.cycles != 0 || modelCheckReported_) return;
+        for (const RuleState& r : rules_) {
+            if (r.rule.key != kModelRule || r.rule.active == 0) continue;
+            rule_value cleared = r.rule;
+            cleared.active = 0;
+            over.emplace_back(cleared, r.device);
+        }
+    }
+    for (const auto& [rule, device] : over) OnRules({rule}, time, device);
+}
+
 void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) {
+    ClearUnconfirmedModelCheck(time);
     SnapshotPtr published;
     Json::Value cycle(Json::objectValue);
     {

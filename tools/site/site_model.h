@@ -109,6 +109,7 @@ private:
     void Tell(const char* kind, const Json::Value& fields);
     void ReportRules(const std::string& device, const std::vector<rule_value>& rules, bool changed);
     void ReportAlarms(const std::vector<AlarmEvent>& events, const std::string& device);
+    void ClearUnconfirmedModelCheck(const std::string& time);
     void Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event);
     void Publish();
 
@@ -122,6 +123,7 @@ private:
     ListenerList Listeners() const;
     ListenerList listeners_ = std::make_shared<const std::vector<SiteListener*>>();
     bool everyRuleBatch_ = true;
+    bool modelCheckReported_ = false;  // this run's model check reported a mismatch
     SnapshotPtr current_;
 };
 
