@@ -22,9 +22,11 @@ import signal
 import socket
 import subprocess
 import sys
-import time
 
 import jinja2
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Failed, check, free_port, wait_for  # noqa: E402
 
 SCENARIO = {
     "ac": {"0": {"channels": {"0": {"f": "20202020"}}}},
@@ -34,21 +36,6 @@ SCENARIO = {
 UNITS = {"voltage": "V", "current": "A", "frequency": "Hz", "temperature": "\u00b0C"}
 BINARY_CLASSES = {"problem", "connectivity"}
 SITE = "ha"
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failed(what)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def listening(port):
@@ -79,16 +66,6 @@ def retained(log):
                 topic, payload = line[:-1].split("\t", 1)
                 latest[topic] = payload
     return latest
-
-
-def wait_for(seconds, probe, what):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = probe()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise Failed("timed out: " + what)
 
 
 def render(env, template, payload):

@@ -25,6 +25,9 @@ import tempfile
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Failed, check, free_port, wait_for  # noqa: E402
+
 SKIP = 77
 # The scenario: phase B current of the first AC screen not provided.
 QUIET = {"ac": {"0": {"ib": "20202020"}}}
@@ -40,31 +43,6 @@ EXPECTED = {
 }
 # The chart library (131 KB) comes gzipped: the whole page weighs far less.
 WEIGHT_LIMIT = 80 * 1024
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failed(what)
-
-
-def wait_for(seconds, probe, what):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        value = probe()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failed("timed out: " + what)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def write_scenario(path, scenario):
