@@ -132,10 +132,8 @@ size_t CountOf(const site::Layout& layout, const EntityRow& row, const site::Chi
     if (!channels) return 0;
     if (row.scope == Scope::Header) return 1;
     if (row.scope == Scope::Channel) return *channels;
-    const site::Field* count = site::FindField(layout.header, row.countField);
     const site::Field* values = site::FindField(layout.header, row.field);
-    if (count == nullptr || values == nullptr) return 0;
-    return std::min<size_t>(child.image[count->offset], values->count);
+    return values != nullptr ? site::AnnouncedItems(*values, child.image.data()) : 0;
 }
 
 void ValueEntity(const Context& c, const DeviceInfo& d, const site::Layout& layout, const EntityRow& row,

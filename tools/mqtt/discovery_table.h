@@ -19,8 +19,7 @@ enum class Shape : uint8_t { Measurement, Problem };
 struct EntityRow {
     int recordType;
     Scope scope;
-    const char* field;
-    const char* countField;
+    const char* field;  // an Element field's count is the field table's
     const char* idPrefix;
     const char* each;
     Shape shape;
@@ -33,20 +32,20 @@ struct EntityRow {
 // their usual meaning in this protocol family, as the status page shows them.
 // clang-format off: one row per line
 constexpr std::array<EntityRow, 14> kEntityRows = {{
-    {5175, Scope::Channel, "a", nullptr, "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase A voltage"},
-    {5175, Scope::Channel, "b", nullptr, "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase B voltage"},
-    {5175, Scope::Channel, "c", nullptr, "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase C voltage"},
-    {5175, Scope::Channel, "f", nullptr, "ch", "Channel", Shape::Measurement, "frequency", nullptr, "frequency"},
-    {5175, Scope::Header, "ia", nullptr, "", nullptr, Shape::Measurement, "current", nullptr, "Phase A current"},
-    {5175, Scope::Header, "ib", nullptr, "", nullptr, Shape::Measurement, "current", nullptr, "Phase B current"},
-    {5175, Scope::Header, "ic", nullptr, "", nullptr, Shape::Measurement, "current", nullptr, "Phase C current"},
-    {5176, Scope::Header, "v", nullptr, "", nullptr, Shape::Measurement, "voltage", nullptr, "Bus voltage"},
-    {5176, Scope::Header, "i", nullptr, "", nullptr, Shape::Measurement, "current", nullptr, "Load current"},
-    {5176, Scope::Element, "m_values", "dc_m", "bat", "Battery", Shape::Measurement, "current", "A", "current"},
-    {5176, Scope::Element, "n_values", "dc_n", "bat", "Battery", Shape::Measurement, "temperature", "°C", "temperature"},
-    {5177, Scope::Header, "group_value", nullptr, "", nullptr, Shape::Measurement, "voltage", "V", "Output voltage"},
-    {5177, Scope::Channel, "module_value", nullptr, "mod", "Module", Shape::Measurement, "current", "A", "output current"},
-    {5177, Scope::Channel, "fault", nullptr, "mod", "Module", Shape::Problem, "problem", nullptr, "fault"},
+    {5175, Scope::Channel, "a", "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase A voltage"},
+    {5175, Scope::Channel, "b", "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase B voltage"},
+    {5175, Scope::Channel, "c", "ch", "Channel", Shape::Measurement, "voltage", nullptr, "phase C voltage"},
+    {5175, Scope::Channel, "f", "ch", "Channel", Shape::Measurement, "frequency", nullptr, "frequency"},
+    {5175, Scope::Header, "ia", "", nullptr, Shape::Measurement, "current", nullptr, "Phase A current"},
+    {5175, Scope::Header, "ib", "", nullptr, Shape::Measurement, "current", nullptr, "Phase B current"},
+    {5175, Scope::Header, "ic", "", nullptr, Shape::Measurement, "current", nullptr, "Phase C current"},
+    {5176, Scope::Header, "v", "", nullptr, Shape::Measurement, "voltage", nullptr, "Bus voltage"},
+    {5176, Scope::Header, "i", "", nullptr, Shape::Measurement, "current", nullptr, "Load current"},
+    {5176, Scope::Element, "m_values", "bat", "Battery", Shape::Measurement, "current", "A", "current"},
+    {5176, Scope::Element, "n_values", "bat", "Battery", Shape::Measurement, "temperature", "°C", "temperature"},
+    {5177, Scope::Header, "group_value", "", nullptr, Shape::Measurement, "voltage", "V", "Output voltage"},
+    {5177, Scope::Channel, "module_value", "mod", "Module", Shape::Measurement, "current", "A", "output current"},
+    {5177, Scope::Channel, "fault", "mod", "Module", Shape::Problem, "problem", nullptr, "fault"},
 }};
 // clang-format on
 

@@ -1,5 +1,6 @@
 #include "record_values.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -100,6 +101,11 @@ std::optional<float> ReadFloat(const Field& field, const uint8_t* base, size_t k
     float v;
     std::memcpy(&v, at, 4);
     return v;
+}
+
+size_t AnnouncedItems(const Field& field, const uint8_t* base) {
+    if (field.countAt == kNotCounted) return field.count;
+    return std::min<size_t>(base[field.countAt], field.count);
 }
 
 bool RecordJson(const Layout& layout, const uint8_t* image, size_t length, Json::Value& out) {

@@ -42,6 +42,10 @@ std::optional<float> ReadFloat(const Field& field, const uint8_t* base, size_t k
 // values not provided left out (null inside an array, to keep the positions),
 // and "units" naming the unit of each field that has one. False when the
 // length does not fit.
+// How many items of an array field the record announces: its count byte, at
+// most the field's capacity, or the capacity when the field has no count.
+// Whether each of them holds a value, ReadFloat tells.
+size_t AnnouncedItems(const Field& field, const uint8_t* base);
 bool RecordJson(const Layout& layout, const uint8_t* image, size_t length, Json::Value& out);
 
 }  // namespace site

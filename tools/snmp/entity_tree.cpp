@@ -91,19 +91,19 @@ void ChildBuilder::AddBatteries(const site::Table& table, int screen, const std:
     const uint8_t* image = child_.image.data();
     size_t strings = 0;
     for (const SensorRow& row : kBatteryRows) {
-        if (row.recordType != child_.recordType) continue;
-        const site::Field* count = site::FindField(table, row.countField);
         const site::Field* values = site::FindField(table, row.field);
-        if (count != nullptr && values != nullptr) strings = std::max(strings, std::min<size_t>(image[count->offset], values->count));
+        if (row.recordType == child_.recordType && values != nullptr) {
+            strings = std::max(strings, site::AnnouncedItems(*values, image));
+        }
     }
     for (size_t k = 0; k < strings; ++k) {
         const std::string name = prefix + " battery " + std::to_string(k + 1);
         const int battery = Add(screen, kModule, static_cast<int>(k + 1), name);
         AddState(battery);
         for (const SensorRow& row : kBatteryRows) {
-            const site::Field* count = site::FindField(table, row.countField);
-            const bool there = count != nullptr && k < image[count->offset];
-            AddSensor(battery, name, row, there ? site::FindField(table, row.field) : nullptr, image, k);
+            const site::Field* values = site::FindField(table, row.field);
+            const bool there = values != nullptr && k < site::AnnouncedItems(*values, image);
+            AddSensor(battery, name, row, there ? values : nullptr, image, k);
         }
     }
 }
