@@ -123,17 +123,11 @@ Json::Value ValueAt(const site::Layout& layout, const FieldAt& at, const std::ve
     return channels[static_cast<Json::ArrayIndex>(at.channel)][at.field->name];
 }
 
-int64_t NowEpochMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // Seconds from an epoch time to now, measured on the monitor's clock so a
 // reader needs no clock of its own; null for a moment that never came.
 Json::Value AgeSeconds(int64_t epochMs) {
     if (epochMs == 0) return Json::Value();
-    return Json::Value(static_cast<double>(std::max<int64_t>(0, NowEpochMs() - epochMs)) / 1000.0);
+    return Json::Value(static_cast<double>(std::max<int64_t>(0, site::NowEpochMs() - epochMs)) / 1000.0);
 }
 
 // A child as the page shows it: its newest values (those not provided left
@@ -178,7 +172,7 @@ Json::Value StateJson(const site::Snapshot& s) {
         c["outbox_dropped"][site::kOutboxKinds[k]] = static_cast<Json::UInt64>(s.outboxDropped[k]);
     }
     v["children"] = Json::Value(Json::arrayValue);
-    const int64_t nowMs = NowEpochMs();
+    const int64_t nowMs = site::NowEpochMs();
     for (const site::ChildState& child : s.children) v["children"].append(ChildJson(child, nowMs));
     return v;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string_view>
 
+#include "local_time.h"
 #include "metric_table.h"
 #include "record_values.h"
 
@@ -215,10 +216,7 @@ void CycleHistogram(std::string& out, const site::Snapshot& s) {
 }  // namespace
 
 void RenderMetrics(const site::Snapshot& s, const std::string& version, std::string& out) {
-    const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::system_clock::now().time_since_epoch())
-                              .count();
-    RenderMetrics(s, version, nowMs, out);
+    RenderMetrics(s, version, site::NowEpochMs(), out);
 }
 
 void RenderMetrics(const site::Snapshot& s, const std::string& version, int64_t nowMs, std::string& out) {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "discovery.h"
+#include "local_time.h"
 
 namespace mqtt {
 
@@ -34,11 +35,7 @@ void InitLibrary() {
 MqttOutput::MqttOutput(site::SiteModel& model, MqttSettings settings, std::string version)
     : model_(model),
       settings_(std::move(settings)),
-      nowEpochMs_([] {
-          return std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::system_clock::now().time_since_epoch())
-              .count();
-      }),
+      nowEpochMs_(site::NowEpochMs),
       version_(std::move(version)) {}
 
 MqttOutput::~MqttOutput() {

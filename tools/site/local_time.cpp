@@ -1,5 +1,6 @@
 #include "local_time.h"
 
+#include <chrono>
 #include <cstdlib>
 
 namespace site {
@@ -38,6 +39,12 @@ std::string LocalIsoTimeAt(std::time_t when) {
 }
 
 std::string LocalIsoTime() { return LocalIsoTimeAt(std::time(nullptr)); }
+
+int64_t NowEpochMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 std::string UtcIsoTimeAt(std::time_t when) {
     std::tm utc{};

@@ -5,6 +5,7 @@
 // UTC: "2026-12-08T15:05:09Z", so texts compare as instants across a change
 // of zone or a daylight-saving fall-back. Files of earlier monitors hold local
 // times without an offset; those read as local time.
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -13,6 +14,8 @@ namespace site {
 std::string LocalIsoTime();
 std::string LocalIsoTimeAt(std::time_t when);
 std::string UtcIsoTimeAt(std::time_t when);
+// Now, in milliseconds since 1970 (UTC): the clock of every age and freshness.
+int64_t NowEpochMs();
 
 // Any of the three forms (UTC, with an offset, local without one) to an
 // instant; false for anything else.

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "hex_text.h"
+#include "local_time.h"
 #include "rule_json.h"
 
 namespace site {
@@ -42,12 +43,6 @@ bool IsStale(const ChildState& child, int64_t nowEpochMs) {
 
 namespace {
 auto RuleKey(const rule_value& r) { return std::tie(r.data_id, r.key, r.detail); }
-
-int64_t NowEpochMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // Which event moves which counter: an event of `kind`, and when `field` is
 // set, only one that has that field (with `value`, when that is set too).
@@ -243,7 +238,7 @@ void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int rec
         child.image.assign(image, image + length);
         if (child.changed) reference = child.image;
         child.time = time;
-        child.epochMs = NowEpochMs();
+        child.epochMs = site::NowEpochMs();
         child.seq = working_.seq + 1;  // the cycle in progress
     }
     if (Listeners()->empty()) return;
@@ -349,7 +344,7 @@ void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) 
         if (rssKb >= 0) cycle["rss_kb"] = static_cast<Json::Int64>(rssKb);
         Count("cycle", cycle);
         working_.cycleTime = time;
-        working_.cycleEpochMs = NowEpochMs();
+        working_.cycleEpochMs = site::NowEpochMs();
         working_.lastCycleSeconds = seconds;
         working_.cycleSeconds.Observe(seconds);
         working_.model = DeviceModelOf(rules_, working_.counters.cycles);
@@ -368,7 +363,7 @@ void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kin
         if (!event.isNull()) Count(kind, event);
         if (working_.*member != value) {
             working_.*member = value;
-            working_.availabilityEpochMs = NowEpochMs();
+            working_.availabilityEpochMs = site::NowEpochMs();
             Publish();
             published = current_;
         }

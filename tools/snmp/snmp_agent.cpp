@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "alarm_names.h"
+#include "local_time.h"
 
 namespace snmp {
 
@@ -23,12 +24,6 @@ constexpr oid kOperEnabledTrap[] = {1, 3, 6, 1, 2, 1, 131, 0, 1};
 constexpr oid kOperDisabledTrap[] = {1, 3, 6, 1, 2, 1, 131, 0, 2};
 constexpr oid kChassisAdmin[] = {1, 3, 6, 1, 2, 1, 131, 1, 1, 1, 2, kChassisIndex};
 constexpr oid kChassisAlarm[] = {1, 3, 6, 1, 2, 1, 131, 1, 1, 1, 5, kChassisIndex};
-
-int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 int Handle(netsnmp_mib_handler* handler, netsnmp_handler_registration* reg, netsnmp_agent_request_info* info,
            netsnmp_request_info* requests) {
@@ -259,7 +254,7 @@ void SnmpAgent::NotifyLink(bool up) {
 // The view follows the newest snapshot, and at least once a second the clock
 // (a child's values go stale without a new snapshot).
 void SnmpAgent::Refresh() {
-    const int64_t now = NowMs();
+    const int64_t now = site::NowEpochMs();
     if (shown_ && shown_ == latest_ && now - shownAtMs_ < 1000) return;
     if (!latest_) latest_ = std::make_shared<const site::Snapshot>();
     shown_ = latest_;
