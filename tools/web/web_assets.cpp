@@ -1,6 +1,7 @@
 #include "web_assets.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace web {
 
@@ -24,7 +25,7 @@ bool AcceptsGzip(const std::string& acceptEncoding) {
         const size_t semi = item.find(';');
         const std::string coding = item.substr(0, semi);
         const std::string weight = semi == std::string::npos ? "" : item.substr(semi + 1);
-        const bool refused = weight == "q=0" || weight == "q=0.0" || weight == "q=0.00" || weight == "q=0.000";
+        const bool refused = weight.rfind("q=", 0) == 0 && std::strtod(weight.c_str() + 2, nullptr) == 0.0;
         if ((coding == "gzip" || coding == "*") && !refused) return true;
         at = end + 1;
     }
