@@ -1,7 +1,6 @@
 #include "local_time.h"
 
 #include <chrono>
-#include <cstdlib>
 
 namespace site {
 
@@ -19,8 +18,8 @@ bool ParseOffset(const char* text, long& seconds) {
         !Digits(text + 4, 2) || text[6] != '\0') {
         return false;
     }
-    const long hours = std::strtol(std::string(text + 1, 2).c_str(), nullptr, 10);
-    const long minutes = std::strtol(std::string(text + 4, 2).c_str(), nullptr, 10);
+    const long hours = (text[1] - '0') * 10 + (text[2] - '0');
+    const long minutes = (text[4] - '0') * 10 + (text[5] - '0');
     if (hours > 23 || minutes > 59) return false;
     seconds = (text[0] == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
     return true;
