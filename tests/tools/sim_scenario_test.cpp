@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <set>
 
 #include "SimTestKit.h"
 #include "scenario_json.h"
@@ -231,6 +233,34 @@ TEST(ScenarioSwap, TheNextReplyFollowsTheNewScenarioAndABadOneIsRefused) {
     tooMany.ac[0].breakers.assign(256, 0);
     EXPECT_FALSE(simulator.SetScenario(tooMany, error));
     EXPECT_EQ("the AC status reply has a group of more than 255 items", error);
+}
+
+TEST(ScenarioNoise, EveryReplyWandersWithinItsSpreadAndMarkersStay) {
+    sim::Simulator simulator;
+    sim::Scenario s = sim::DefaultScenario();
+    std::string error;
+    ASSERT_TRUE(sim::LoadScenario(Parse(R"({"noise": true, "dc": {"1": {"v": "ffffffff"}}})"),
+                                       s, error))
+        << error;
+    ASSERT_TRUE(simulator.SetScenario(s, error));
+    const float bus = s.dc[0].v.AsFloat();
+    const float load = s.dc[0].i.AsFloat();
+    std::set<float> seen;
+    for (int k = 0; k < 20; ++k) {
+        const Bytes info = InfoOf(simulator, 0x42, 0x41);
+        const float v = W(&info[2]).AsFloat();
+        const float i = W(&info[6]).AsFloat();
+        EXPECT_NEAR(bus, v, 0.15f);
+        EXPECT_NEAR(load, i, 0.02f * load + 1e-4f);
+        seen.insert(v);
+    }
+    EXPECT_GT(seen.size(), 10u);
+    // The second screen's bus voltage is not provided and stays so.
+    const Bytes info = InfoOf(simulator, 0x42, 0x41);
+    EXPECT_NE(info.end(), std::search(info.begin(), info.end(), s.dc[1].v.bytes.begin(),
+                                      s.dc[1].v.bytes.end()));
+    EXPECT_FALSE(sim::LoadScenario(Parse(R"({"noise": 1})"), s, error));
+    EXPECT_NE(std::string::npos, error.find("noise: expected true or false")) << error;
 }
 
 TEST(SimStats, TheStatsDocumentListsEveryCounter) {

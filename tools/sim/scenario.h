@@ -84,6 +84,9 @@ struct Scenario {
     std::vector<Wire4> acParamExtra;  // further AC parameters, counted, not kept
     std::array<Wire4, 2> dcParam{};
     std::vector<Wire4> dcParamExtra;  // further DC parameters (67 expected)
+    // Every analog reply moves the readings by a little noise (noise.h)
+    // around the values above, instead of repeating them exactly.
+    bool noise = false;
 };
 
 // The model text padded with zero bytes; longer texts are cut at 20 bytes.

@@ -119,7 +119,13 @@ inline bool ReadDcParam(const Json::Value& j, Scenario& s, const Path& path, std
     return ApplyFixed(j, s.dcParam, ReadValue, path, error);
 }
 
-constexpr std::array<FieldRow<Scenario>, 13> kScenarioKeys = {{
+inline bool ReadNoise(const Json::Value& j, Scenario& s, const Path& path, std::string& error) {
+    if (!j.isBool()) return Fail(error, path, "expected true or false");
+    s.noise = j.asBool();
+    return true;
+}
+
+constexpr std::array<FieldRow<Scenario>, 14> kScenarioKeys = {{
     ByteKey("address", &Scenario::address),
     ByteKey("version", &Scenario::version),
     CustomKey("model", &ReadModel),
@@ -133,6 +139,7 @@ constexpr std::array<FieldRow<Scenario>, 13> kScenarioKeys = {{
     ValuesKey("ac_param_extra", &Scenario::acParamExtra),
     CustomKey("dc_param", &ReadDcParam),
     ValuesKey("dc_param_extra", &Scenario::dcParamExtra),
+    CustomKey("noise", &ReadNoise),
 }};
 
 }  // namespace fields

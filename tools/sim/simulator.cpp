@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "noise.h"
 #include "replies.h"
 
 namespace sim {
@@ -129,7 +130,8 @@ uint8_t Simulator::BuildReplyInfo(const FaultChoice& faults) {
         ++stats_.wrongRtn;
         return faults_.Plan().wrongRtnCode;
     }
-    BuildInfo(scenario_, row->cid1, row->cid2, info_);
+    if (scenario_.noise) AddNoise(scenario_, noisy_, noiseRandom_);
+    BuildInfo(scenario_.noise ? noisy_ : scenario_, row->cid1, row->cid2, info_);
     if (faults.wrongCount && ShiftCount(info_, row->countOffset, faults.countUp)) {
         ++stats_.wrongCount;
     }

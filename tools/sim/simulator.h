@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,8 @@ private:
 
     mutable std::mutex mutex_;
     Scenario scenario_;
+    Scenario noisy_;              // the scenario as the reply in hand reads it, with noise
+    std::mt19937 noiseRandom_{1};  // a fixed seed: runs repeat
     FaultInjector faults_;
     SimStats stats_;
     host::FrameReceiver receiver_;
