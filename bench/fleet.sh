@@ -31,7 +31,7 @@ sleep 1
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 for ((k = 0; k < count; ++k)); do
-  "$monitor" --quiet --site "site$k" --mqtt "127.0.0.1:$port" --mqtt-heartbeat 0 --history "$work/h$k.db" \
+  "$monitor" --quiet --site "site$k" --mqtt "127.0.0.1:$port" --mqtt-state-json --mqtt-heartbeat 0 --history "$work/h$k.db" \
     --plugin-stdout /dev/null 2> /dev/null &
   pids+=($!)
 done

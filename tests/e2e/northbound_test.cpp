@@ -126,7 +126,7 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
         kMonitor, "--fast", "--quiet", "--port", sim.FirstLine(), "--events", events,
         "--events-rules", "changes", "--events-omit", "command,record,history", "--history",
         dir + "/h.db", "--site", "e2e", "--mqtt", "127.0.0.1:" + std::to_string(broker.Port()),
-        "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)};
+        "--mqtt-state-json", "--mqtt-heartbeat", "0", "--http", "127.0.0.1:" + std::to_string(httpPort)};
     const auto startMonitor = [&] {
         setenv("TRM27K_TEST_STALE_AFTER_MS", kStaleAfterMs, 1);
         auto started = std::make_unique<Process>(monitorArgs);

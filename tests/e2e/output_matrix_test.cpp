@@ -216,7 +216,7 @@ std::vector<std::string> MonitorArgs(const Outputs& on, const std::string& dir,
     }
     if (on.mqtt) {
         args.insert(args.end(), {"--mqtt", "127.0.0.1:" + std::to_string(brokerPort),
-                                 "--mqtt-heartbeat", "0", "--no-mqtt-discovery"});
+                                 "--mqtt-state-json", "--mqtt-heartbeat", "0", "--no-mqtt-discovery"});
     }
     if (on.http) args.insert(args.end(), {"--http", "127.0.0.1:" + std::to_string(httpPort)});
     return args;

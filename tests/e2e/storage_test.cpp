@@ -381,7 +381,7 @@ TEST(MonitorStorage, OutboxDropsAreTold) {
     const ScratchDir scratch("storage-outbox");
     const std::string& dir = scratch.Path();
     const MonitorRun run = Monitor(dir, {"--cycles", "400", "--mqtt", "127.0.0.1:" + std::to_string(FreePort()),
-                                         "--mqtt-heartbeat", "0", "--outbox-max-mb", "1",
+                                         "--mqtt-state-json", "--mqtt-heartbeat", "0", "--outbox-max-mb", "1",
                                          "--events-omit", "command,record,rules"});
     EXPECT_EQ(0, run.status);
     const auto storage = EventsOf(run.events, "storage");

@@ -4,7 +4,7 @@ mosquitto broker, the simulator and the monitor, with the first AC channel's
 frequency not provided, the third rectifier module failed and the first DC
 screen's batteries discharging. Every discovery payload's template is
 rendered with Jinja2, as Home Assistant renders it, against the retained
-message of its state topic: a measurement yields a number or None (unknown),
+message of its state topic (none for a value not provided): a measurement yields a number or None (unknown),
 never an error and never a 0 the device did not send; against an empty
 state it yields None. Every payload has a device, a unique id, availability
 whose topics are published, a device class that fits its unit, and a
@@ -106,12 +106,15 @@ def check_config(topic, config, topics, announced):
 def check_renders(env, configs, topics):
     shown = {}
     for topic, config in configs.items():
-        state = topics.get(config["state_topic"])
+        # A value on a topic of its own has no retained message while the
+        # power system does not provide it.
+        plain = "value_json" not in config.get("value_template", "value_json")
+        state = topics.get(config["state_topic"], "" if plain else None)
         check(state is not None, topic + ": its state topic has a retained message")
         if "value_template" not in config:
             continue
         value = render(env, config["value_template"], state)
-        empty = render(env, config["value_template"], "{}")
+        empty = render(env, config["value_template"], "" if plain else "{}")
         if topic.split("/")[1] == "sensor":
             check(value == "None" or (is_number(value) and float(value) != 0.0), "%s renders %r" % (topic, value))
             check(empty == "None", "%s renders %r for an empty state" % (topic, empty))

@@ -36,6 +36,7 @@ mqtt::MqttSettings Settings(int port) {
     s.port = port;
     s.site = "north";
     s.maxBackoffSeconds = 1;
+    s.stateJson = true;
     return s;
 }
 
@@ -103,7 +104,9 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     EXPECT_EQ("voltage", config["device_class"].asString());
     EXPECT_EQ("V", config["unit_of_measurement"].asString());
     EXPECT_EQ("measurement", config["state_class"].asString());
-    EXPECT_EQ("trm27k/north/11/state", config["state_topic"].asString());
+    EXPECT_EQ("trm27k/north/11/ch0_a", config["state_topic"].asString());
+    EXPECT_EQ("200.0", find("trm27k/north/11/ch0_a").payload);
+    EXPECT_EQ("53.5", find("trm27k/north/21/v").payload);
     EXPECT_EQ("Channel 1 phase A voltage", config["name"].asString());
     EXPECT_EQ("trm27k/north/status", config["availability"][0]["topic"].asString());
     EXPECT_EQ("trm27k/north/11/availability", config["availability"][1]["topic"].asString());
@@ -126,6 +129,19 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
         return CountTopic(m, "trm27k/north/11/availability") == 3 &&
                LastOf(m, "trm27k/north/11/availability") == "online";
     }));
+    // 1 V is below the AC diff_v: the value stays as reported, until a
+    // consumer asks for every value.
+    EXPECT_EQ(1u, CountTopic(sub.Messages(), "trm27k/north/11/ch0_a"));
+    std::system(("mosquitto_pub -p " + std::to_string(broker.Port()) + " -t trm27k/north/refresh -m all").c_str());
+    // The request arrives at some cycle: one a second until it did.
+    bool refreshed = false;
+    for (int k = 0; k < 10 && !refreshed; ++k) {
+        Cycle(model, 2);
+        refreshed = sub.WaitFor(1, [](const std::vector<Received>& m) { return CountTopic(m, "trm27k/north/21/v") == 2; });
+    }
+    ASSERT_TRUE(refreshed);
+    EXPECT_EQ("202.0", LastOf(sub.Messages(), "trm27k/north/11/ch0_a"));
+    EXPECT_EQ(2u, CountTopic(sub.Messages(), "trm27k/north/11/ch0_a"));
     EXPECT_EQ(1u, CountTopic(all, "homeassistant/sensor/trm27k_north_21/v/config"));
 
     // Home Assistant restarts: discovery again. The line goes down: offline.

@@ -168,6 +168,8 @@ mqtt::MqttSettings MqttSettingsOf(const Options& o) {
     s.discovery = !o.noMqttDiscovery;
     s.discoveryPrefix = o.mqttDiscoveryPrefix;
     s.heartbeatSeconds = static_cast<int>(o.mqttHeartbeat);
+    s.refreshSeconds = static_cast<int>(o.mqttRefresh);
+    s.stateJson = o.mqttStateJson;
     s.outboxMaxMb = static_cast<double>(o.outboxMaxMb);
     return s;
 }

@@ -198,7 +198,10 @@ const OptionRow kOptions[] = {
     Text("mqtt-discovery-prefix", "PREFIX", "Home Assistant discovery prefix (default homeassistant)",
          &Options::mqttDiscoveryPrefix, TopicPrefix),
     Flag("no-mqtt-discovery", "no Home Assistant discovery", &Options::noMqttDiscovery),
-    Number("mqtt-heartbeat", "a child's state at least every N seconds, changed or not (default 60)",
+    Number("mqtt-refresh", "every value again at least every N seconds (default 3600; 0: only on "
+           "request)", &Options::mqttRefresh, 0, 7 * 86400),
+    Flag("mqtt-state-json", "also each child's whole record as JSON on DATA_ID/state", &Options::mqttStateJson),
+    Number("mqtt-heartbeat", "with --mqtt-state-json, a child's state at least every N seconds (default 60)",
            &Options::mqttHeartbeat, 0, 86400),
     Number("outbox-max-mb", "MQTT messages kept for the broker at most, MiB (default 50)",
            &Options::outboxMaxMb, 1, 1 << 20),

@@ -60,7 +60,9 @@ struct Options {
     std::string mqttPrefix = "trm27k";
     std::string mqttDiscoveryPrefix = "homeassistant";
     bool noMqttDiscovery = false;
-    long long mqttHeartbeat = 60;        // seconds between states at the latest
+    long long mqttRefresh = 3600;        // seconds between full reports of every value at the latest
+    bool mqttStateJson = false;          // the whole record as JSON too
+    long long mqttHeartbeat = 60;        // seconds between JSON states at the latest
     long long outboxMaxMb = 50;
 
     // Alarm notification on the board itself.

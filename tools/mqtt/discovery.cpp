@@ -6,6 +6,7 @@
 #include "alarm_names.h"
 #include "discovery_table.h"
 #include "record_values.h"
+#include "value_topics.h"
 
 namespace mqtt {
 
@@ -14,8 +15,7 @@ namespace {
 struct DeviceInfo {
     Json::Value device;
     Json::Value availability;
-    std::string id;          // node id of its configs
-    std::string stateTopic;  // its values
+    std::string id;  // node id of its configs
 };
 
 struct Context {
@@ -75,7 +75,6 @@ DeviceInfo ChildDevice(const Context& c, const site::ChildState& child) {
     d.device["via_device"] = SiteId(c.s);  // announced by the link's config, sent first
     d.availability.append(AvailabilityEntry(StatusTopic(c.s)));
     d.availability.append(AvailabilityEntry(ChildAvailabilityTopic(c.s, child.dataId)));
-    d.stateTopic = SiteBase(c.s) + std::to_string(child.dataId) + "/state";
     return d;
 }
 
@@ -108,53 +107,24 @@ void LinkEntity(const Context& c, DeviceInfo site) {
     Emit(c, site, "binary_sensor", "link", std::move(config));
 }
 
-// The path of value `k` of a row in the state JSON, as a template expression
-// that yields None (never an error) when the channel, value or field is not
-// there, or the value was not provided (absent, or null inside an array).
-std::string ValuePath(const site::Layout& layout, const EntityRow& row, size_t k) {
-    const std::string index = "[" + std::to_string(k) + "]";
-    switch (row.scope) {
-        case Scope::Header: return std::string("value_json.") + row.field + " | default(None)";
-        case Scope::Channel:
-            return std::string("((value_json.") + layout.channelsName + " | default([]))" + index +
-                   " | default({}))." + row.field + " | default(None)";
-        case Scope::Element:
-            return std::string("(value_json.") + row.field + " | default([]))" + index + " | default(None)";
-    }
-    return "None";
-}
-
-// How many entities a row makes for one child: one for a header field, one
-// per channel record, one per array value the device sent (at most what the
-// record keeps); 0 when the image does not fit its layout.
-size_t CountOf(const site::Layout& layout, const EntityRow& row, const site::ChildState& child) {
-    const auto channels = site::ChannelCount(layout, child.image.data(), child.image.size());
-    if (!channels) return 0;
-    if (row.scope == Scope::Header) return 1;
-    if (row.scope == Scope::Channel) return *channels;
-    const site::Field* values = site::FindField(layout.header, row.field);
-    return values != nullptr ? site::AnnouncedItems(*values, child.image.data()) : 0;
-}
-
-void ValueEntity(const Context& c, const DeviceInfo& d, const site::Layout& layout, const EntityRow& row,
-                 size_t k) {
+// A value entity on its own topic, whose payload is the bare value; an
+// empty payload (the value removed) renders as None.
+void ValueEntity(const Context& c, const DeviceInfo& d, const site::ChildState& child, const ValueSlot& slot) {
+    const EntityRow& row = *slot.row;
     const bool numbered = row.scope != Scope::Header;
-    const std::string object = numbered ? row.idPrefix + std::to_string(k) + "_" + row.field : row.field;
     Json::Value config(Json::objectValue);
-    config["name"] = numbered ? std::string(row.each) + " " + std::to_string(k + 1) + " " + row.name : row.name;
-    config["state_topic"] = d.stateTopic;
+    config["name"] = numbered ? std::string(row.each) + " " + std::to_string(slot.k + 1) + " " + row.name : row.name;
+    config["state_topic"] = ValueTopic(c.s, child.dataId, slot.object);
     config["device_class"] = row.deviceClass;
-    const std::string value = ValuePath(layout, row, k);
     if (row.shape == Shape::Problem) {
-        config["value_template"] = "{% set v = " + value + " %}{{ None if v is none else ('ON' if v == 1 else 'OFF') }}";
-        Emit(c, d, "binary_sensor", object, std::move(config));
+        config["value_template"] = "{{ None if value == '' else ('ON' if value == '1' else 'OFF') }}";
+        Emit(c, d, "binary_sensor", slot.object, std::move(config));
         return;
     }
-    const site::Field* field = site::FindField(row.scope == Scope::Channel ? layout.channel : layout.header, row.field);
-    config["value_template"] = "{{ " + value + " }}";
-    config["unit_of_measurement"] = row.unit != nullptr ? row.unit : field->unit;
+    config["value_template"] = "{{ None if value == '' else value }}";
+    config["unit_of_measurement"] = row.unit != nullptr ? row.unit : slot.field->unit;
     config["state_class"] = "measurement";
-    Emit(c, d, "sensor", object, std::move(config));
+    Emit(c, d, "sensor", slot.object, std::move(config));
 }
 
 // A text inside a single-quoted template string.
@@ -212,13 +182,8 @@ const char* ChildAvailability(const site::ChildState& child, int64_t nowEpochMs)
 std::string DiscoveryShape(const site::Snapshot& snapshot) {
     std::string shape = snapshot.model + "|" + std::to_string(snapshot.rules.size());
     for (const site::ChildState& child : snapshot.children) {
-        const site::Layout* layout = site::LayoutOf(child.recordType);
         shape += "|" + std::to_string(child.dataId);
-        for (const EntityRow& row : kEntityRows) {
-            if (layout != nullptr && row.recordType == child.recordType) {
-                shape += ":" + std::to_string(CountOf(*layout, row, child));
-            }
-        }
+        for (const ValueSlot& slot : ValueSlots(child)) shape += ":" + slot.object;
     }
     return shape;
 }
@@ -230,14 +195,9 @@ std::vector<Message> DiscoveryMessages(const MqttSettings& s, const site::Snapsh
     const DeviceInfo site = SiteDevice(c);
     LinkEntity(c, site);
     for (const site::ChildState& child : snapshot.children) {
-        const site::Layout* layout = site::LayoutOf(child.recordType);
-        if (layout == nullptr) continue;
+        if (site::LayoutOf(child.recordType) == nullptr) continue;
         const DeviceInfo device = ChildDevice(c, child);
-        for (const EntityRow& row : kEntityRows) {
-            if (row.recordType != child.recordType) continue;
-            const size_t count = CountOf(*layout, row, child);
-            for (size_t k = 0; k < count; ++k) ValueEntity(c, device, *layout, row, k);
-        }
+        for (const ValueSlot& slot : ValueSlots(child)) ValueEntity(c, device, child, slot);
     }
     AlarmEntities(c, site);
     return out;

@@ -55,6 +55,7 @@ bool ParseBroker(const std::string& text, MqttSettings& out) {
 }
 
 std::string StatusTopic(const MqttSettings& s) { return SiteBase(s) + "status"; }
+std::string RefreshTopic(const MqttSettings& s) { return SiteBase(s) + "refresh"; }
 
 Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
     Json::Value v(Json::objectValue);

@@ -2,7 +2,9 @@
 // The topics and payloads the monitor publishes, built from the site model's
 // snapshots. Pure functions: no broker, no clock.
 //   PREFIX/SITE/status            retained "online" / "offline"
-//   PREFIX/SITE/DATA_ID/state     retained JSON per child
+//   PREFIX/SITE/DATA_ID/OBJECT    retained, one value each (value_topics.h)
+//   PREFIX/SITE/DATA_ID/state     retained JSON per child, with --mqtt-state-json
+//   PREFIX/SITE/refresh           a consumer's message here asks for every value again
 //   PREFIX/SITE/alarm             one message per raise and per clear (QoS 1)
 //   PREFIX/SITE/alarms            retained JSON, the active alarms
 //   PREFIX/SITE/DATA_ID/availability  retained "online" / "offline": the
@@ -33,6 +35,7 @@ std::string CompactJson(const Json::Value& v);
 // "PREFIX/SITE/", ahead of every topic of the site.
 std::string SiteBase(const MqttSettings& s);
 std::string StatusTopic(const MqttSettings& s);
+std::string RefreshTopic(const MqttSettings& s);
 Message StateMessage(const MqttSettings& s, const site::ChildState& child);
 Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& event);
 Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot);

@@ -230,6 +230,11 @@ void MqttOutput::ReportDrops(bool stopping) {
     const std::array<uint64_t, 3> dropped = outbox_.Dropped();
     model_.SetOutboxDropped(dropped);
     if (dropped == dropsTold_) return;
+    if (dropped[static_cast<size_t>(Kind::State)] != dropsTold_[static_cast<size_t>(Kind::State)]) {
+        // A value given up may have been the newest of its topic.
+        std::lock_guard<std::mutex> lock(mutex_);
+        refreshDue_ = true;
+    }
     const auto now = Clock::now();
     if (!stopping && dropsToldAt_ != Clock::time_point{} && now - dropsToldAt_ < std::chrono::minutes(1)) return;
     Json::Value v(Json::objectValue);
@@ -251,9 +256,17 @@ void MqttOutput::ReportDrops(bool stopping) {
 // Without a history file: everything queued since the last turn goes into
 // the outbox in a transaction of its own.
 void MqttOutput::Stage(const std::deque<Item>& items) {
+    if (items.empty()) return;
     uint64_t seq = 0;
+    valuesBefore_ = values_;
     const std::vector<Message> messages = MessagesOf(items, seq);
-    if (messages.empty() || outbox_.Append(messages, seq)) return;
+    const bool written = messages.empty() || outbox_.Append(messages, seq);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!written) PutBackStaged();
+        refreshStaged_ = false;
+    }
+    if (written) return;
     Json::Value v(Json::objectValue);
     v["target"] = "outbox";
     v["state"] = "failed";
@@ -278,6 +291,7 @@ bool MqttOutput::StageWithin(sqlite3* db, uint64_t seq, std::string& error) {
         queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(end));
     }
     stagedSeq_ = 0;
+    valuesBefore_ = values_;
     stagedMessages_ = MessagesOf(staged_, stagedSeq_);
     return stagedMessages_.empty() || outbox_.AppendWithin(db, stagedMessages_, stagedSeq_, error);
 }
@@ -291,12 +305,14 @@ void MqttOutput::AfterCommit(bool committed) {
             rowsAdded_ = !stagedMessages_.empty();
         } else {
             alarmsListDue_ = alarmsListDue_ || alarmsListStaged_;
+            PutBackStaged();
             staged_.insert(staged_.end(), std::make_move_iterator(queue_.begin()),
                            std::make_move_iterator(queue_.end()));
             queue_.swap(staged_);
         }
         staged_.clear();
         alarmsListStaged_ = false;
+        refreshStaged_ = false;
     }
     if (committed && !stagedMessages_.empty()) {
         uint64_t bytes = 0;
@@ -330,13 +346,39 @@ std::vector<Message> MqttOutput::MessagesOf(const std::deque<Item>& items, uint6
     return messages;
 }
 
-// Report by exception: a child's state when its cycle counted as changed, and
-// at least every heartbeat.
+// Staged messages that were not written: the value topics are as they were
+// before, and a refresh among them is due again. Called with mutex_ held.
+void MqttOutput::PutBackStaged() {
+    values_ = valuesBefore_;
+    refreshDue_ = refreshDue_ || refreshStaged_;
+}
+
+// Whether this cycle reports every value: asked for, or the refresh
+// interval passed since the last one (the first cycle of a run is one).
+bool MqttOutput::TakeRefresh() {
+    const auto now = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool first = lastRefresh_ == Clock::time_point{};
+    const bool periodic = settings_.refreshSeconds > 0 && now - lastRefresh_ >= std::chrono::seconds(settings_.refreshSeconds);
+    if (!refreshDue_ && !periodic && !first) return false;
+    refreshDue_ = false;
+    refreshStaged_ = true;
+    lastRefresh_ = now;
+    return true;
+}
+
+// Report by exception per value (value_topics.h), every value on a refresh
+// with the active-alarm list beside them; with the JSON state, a child's
+// state when its cycle counted as changed and at least every heartbeat.
 void MqttOutput::StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out) {
+    const bool all = TakeRefresh();
+    alarmsListDue_ = alarmsListDue_ || all;
     const auto now = Clock::now();
     const auto heartbeat = std::chrono::seconds(settings_.heartbeatSeconds);
     for (const site::ChildState& child : snapshot.children) {
         if (child.seq != snapshot.seq) continue;  // not published in this cycle
+        values_.Collect(settings_, child, all, out);
+        if (!settings_.stateJson) continue;
         auto last = lastState_.find(child.dataId);
         const bool due = last == lastState_.end() || now - last->second >= heartbeat;
         if (!child.changed && !due) continue;
@@ -458,10 +500,14 @@ void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
     out->TellUplink(true, "");
     const std::string topic = out->settings_.discoveryPrefix + "/status";
     if (out->settings_.discovery) mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
+    mosquitto_subscribe(client, nullptr, RefreshTopic(out->settings_).c_str(), kQos);
     {
         std::lock_guard<std::mutex> lock(out->mutex_);
         out->connected_ = true;
         out->connectionChanged_ = true;
+        // A broker that restarted may have lost the retained values.
+        out->refreshDue_ = out->refreshDue_ || out->connectedBefore_;
+        out->connectedBefore_ = true;
     }
     out->wake_.notify_one();
 }
@@ -485,15 +531,21 @@ void MqttOutput::OnPublish(mosquitto*, void* self, int mid) {
     out->wake_.notify_one();
 }
 
-// Home Assistant announces its start on DISCOVERY/status with "online".
+// Home Assistant announces its start on DISCOVERY/status with "online":
+// discovery and every value again. Any live message on the refresh topic
+// asks for every value; a retained one there is left alone, or each connect
+// would be a refresh.
 void MqttOutput::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
     auto* out = static_cast<MqttOutput*>(self);
     const std::string payload(static_cast<const char*>(message->payload),
                               static_cast<size_t>(message->payloadlen));
-    if (payload != "online") return;
+    const bool refresh = message->topic == RefreshTopic(out->settings_) && !message->retain;
+    const bool homeAssistant = message->topic != RefreshTopic(out->settings_) && payload == "online";
+    if (!refresh && !homeAssistant) return;
     {
         std::lock_guard<std::mutex> lock(out->mutex_);
-        out->discoveryDue_ = true;
+        out->discoveryDue_ = out->discoveryDue_ || homeAssistant;
+        out->refreshDue_ = true;
     }
     out->wake_.notify_one();
 }

@@ -24,6 +24,7 @@
 #include "mqtt_settings.h"
 #include "outbox.h"
 #include "site_model.h"
+#include "value_topics.h"
 
 struct mosquitto;
 struct sqlite3;
@@ -89,6 +90,8 @@ private:
     void Stage(const std::deque<Item>& items);
     std::vector<Message> MessagesOf(const std::deque<Item>& items, uint64_t& seq);
     void StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out);
+    bool TakeRefresh();
+    void PutBackStaged();
     void TakeAcknowledgements();
     void SendPending();
     void SendStatus(const site::Snapshot& snapshot);
@@ -122,6 +125,10 @@ private:
     bool connected_ = false;
     bool connectionChanged_ = false;
     bool discoveryDue_ = false;
+    bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect, drops)
+    bool refreshStaged_ = false;    // ... and it is being staged
+    bool connectedBefore_ = false;  // a connect is a reconnect
+    Clock::time_point lastRefresh_{};
     Stats stats_;
 
     // Staged in the history's transaction, on the thread that writes it.
@@ -129,6 +136,9 @@ private:
     std::deque<Item> staged_;  // put back at the front when the transaction fails
     std::vector<Message> stagedMessages_;
     uint64_t stagedSeq_ = 0;
+    // Owned by whichever thread stages (the history's, or the output's own).
+    ValueReports values_;        // what each value topic was last given
+    ValueReports valuesBefore_;  // ... before the staging in progress, put back when it is not written
 
     // Owned by the output's thread.
     std::map<int, int64_t> inflight_;  // message id -> outbox row
@@ -136,7 +146,7 @@ private:
     bool online_ = false;              // connected, as this thread last saw it
     std::string lastStatus_;
     site::SnapshotPtr latest_;
-    std::map<unsigned int, Clock::time_point> lastState_;  // per data id
+    std::map<unsigned int, Clock::time_point> lastState_;  // per data id, the JSON states
     std::string discoveryShape_;                  // of the configs last sent
     std::map<std::string, std::string> discovered_;  // config topic -> payload sent since the connect
     std::map<unsigned int, std::string> childAvailability_;  // data id -> what was sent

@@ -15,7 +15,9 @@ struct MqttSettings {
     std::string site = "site";
     bool discovery = true;
     std::string discoveryPrefix = "homeassistant";
-    int heartbeatSeconds = 60;        // a state is sent at least this often
+    int refreshSeconds = 3600;        // every value again at least this often (0: only on request)
+    bool stateJson = false;           // also the whole record as JSON on DATA_ID/state
+    int heartbeatSeconds = 60;        // that JSON state at least this often
     double outboxMaxMb = 50;          // the outbox's payload bytes at most
     int keepaliveSeconds = 30;
     int maxBackoffSeconds = 60;       // reconnect delays double up to this

@@ -28,6 +28,22 @@ constexpr Watched kWatched[] = {
     {5176, "v", Quantity::Volts},    {5176, "i", Quantity::Amperes},
 };
 
+// The values the record rule leaves out (AC frequency, battery values) or
+// takes on any change (the rectifier group), when each is reported on its
+// own: moved by this much, in the field's unit.
+struct ValueDefault {
+    int recordType;
+    std::string_view field;
+    float limit;
+};
+constexpr ValueDefault kValueDefaults[] = {
+    {5175, "f", 0.1f},             // AC frequency, Hz
+    {5176, "m_values", 1.0f},      // battery current, A
+    {5176, "n_values", 1.0f},      // battery temperature, °C
+    {5177, "group_value", 0.1f},   // rectifier output voltage, V: the DC bus, as the DC default
+    {5177, "module_value", 1.0f},  // module output current, A
+};
+
 Quantity QuantityOf(int recordType, std::string_view field) {
     if (recordType == 5177) return Quantity::Any;
     for (const Watched& w : kWatched) {
@@ -51,13 +67,8 @@ bool BytesDiffer(const Field& f, const uint8_t* before, const uint8_t* after) {
     return std::memcmp(before + f.offset, after + f.offset, FieldBytes(f)) != 0;
 }
 
-// A value provided in only one of the two records counts as moved.
 bool Moved(const Field& f, const uint8_t* before, const uint8_t* after, float limit) {
-    const std::optional<float> a = ReadFloat(f, before);
-    const std::optional<float> b = ReadFloat(f, after);
-    if (!a || !b) return a.has_value() != b.has_value();
-    if (!std::isfinite(*a) || !std::isfinite(*b)) return BytesDiffer(f, before, after);
-    return std::fabs(*a - *b) >= limit;
+    return ValueMoved(ReadFloat(f, before), ReadFloat(f, after), limit);
 }
 
 bool FieldChanged(int recordType, const Field& f, const uint8_t* before, const uint8_t* after,
@@ -91,6 +102,27 @@ ChangeThresholds ThresholdsOf(int recordType, const Json::Value& entry) {
         // the plug-in refuses such an entry; the defaults stand
     }
     return limits;
+}
+
+std::optional<float> ValueThreshold(int recordType, std::string_view field, const ChangeThresholds& limits) {
+    switch (QuantityOf(recordType, field)) {
+        case Quantity::Volts: return limits.diffV;
+        case Quantity::Amperes: return limits.diffI;
+        case Quantity::Any:
+        case Quantity::Ignored: break;
+    }
+    for (const ValueDefault& d : kValueDefaults) {
+        if (d.recordType == recordType && d.field == field) return d.limit;
+    }
+    return std::nullopt;
+}
+
+bool ValueMoved(std::optional<float> before, std::optional<float> after, float limit) {
+    if (!before || !after) return before.has_value() != after.has_value();
+    if (!std::isfinite(*before) || !std::isfinite(*after)) {
+        return std::memcmp(&*before, &*after, sizeof(float)) != 0;
+    }
+    return std::fabs(*before - *after) >= limit;
 }
 
 bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& reference,

@@ -12,6 +12,8 @@
 // no part; the periodic reports keep them current.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include <json/json.h>
@@ -31,5 +33,16 @@ ChangeThresholds ThresholdsOf(int recordType, const Json::Value& entry);
 
 bool CountsAsChanged(const Layout& layout, const std::vector<uint8_t>& reference,
                      const uint8_t* image, size_t length, const ChangeThresholds& limits);
+
+// For a value reported on its own (MQTT's per-value topics): how far field
+// `field` of a record of `recordType` must move against the value last
+// reported before it counts as changed. The voltages and currents the
+// record rule watches take the child's diff_v and diff_i; the values it
+// leaves out or takes on any change take the default of their kind
+// (kValueDefaults); nothing for a field that is not a value of either.
+std::optional<float> ValueThreshold(int recordType, std::string_view field, const ChangeThresholds& limits);
+// Whether a value moved by `limit` or more. A value provided on one side
+// only counts as moved; a value that is not finite, when its bits differ.
+bool ValueMoved(std::optional<float> before, std::optional<float> after, float limit);
 
 }  // namespace site

@@ -233,8 +233,8 @@ void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int rec
         std::lock_guard<std::mutex> lock(mutex_);
         ChildState& child = ChildFor(dataId, recordType, device);
         std::vector<uint8_t>& reference = ReferenceOf(dataId, recordType);
-        child.changed = layout == nullptr ||
-                        CountsAsChanged(*layout, reference, image, length, LimitsOf(dataId, recordType));
+        child.limits = LimitsOf(dataId, recordType);
+        child.changed = layout == nullptr || CountsAsChanged(*layout, reference, image, length, child.limits);
         child.image.assign(image, image + length);
         if (child.changed) reference = child.image;
         child.time = time;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "change_rule.h"
 #include "rule_value.h"
 
 namespace site {
@@ -22,6 +23,7 @@ struct ChildState {
     int64_t epochMs = 0;          // the same moment, milliseconds since 1970 (UTC)
     uint64_t seq = 0;             // sequence number of that cycle
     bool changed = false;         // that cycle counted as changed
+    ChangeThresholds limits{};    // the child's diff_v and diff_i, as the change rule takes them
 };
 
 // A child's values count as current as long as the child itself would answer
