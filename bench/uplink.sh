@@ -7,8 +7,9 @@
 #
 # The start (connect, discovery, the first full report of every value) is
 # counted apart; the steady part is measured over the window after it and
-# scaled to a day. The day's figure adds the periodic full refresh (the
-# start's value messages, once per refresh interval) to the steady rate.
+# scaled to a day. The day's figure adds the periodic refresh (the start's
+# DATA_ID/values messages and active-alarm list, once per refresh interval)
+# to the steady rate.
 #   bench/uplink.sh [BUILD_DIR] [still|noisy] [SECONDS] [-- MONITOR OPTIONS...]
 set -euo pipefail
 
@@ -73,7 +74,7 @@ awk -v start="$start" -v end="$end" -v warmup="$warmup" -v refresh="$refresh" -v
     else if (group ~ /^[0-9]+\//) { n = split(group, p, "/"); group = "ID/" p[n] }
     if ($1 < start + warmup) {
       startBytes += bytes; startMsgs++
-      if (group !~ /^(homeassistant|status|alarms$)/ && group !~ /availability$/) refreshBytes += bytes
+      if (group ~ /^(alarms|ID\/values)$/) refreshBytes += bytes
       next
     }
     win[group] += bytes; cnt[group]++; total += bytes; msgs++
@@ -85,8 +86,8 @@ awk -v start="$start" -v end="$end" -v warmup="$warmup" -v refresh="$refresh" -v
     printf "%-28s %10s %10s %12s\n", "topic (ID: any child)", "messages", "bytes", "bytes/day"
     for (g in win) printf "%-28s %10d %10d %12.0f\n", g, cnt[g], win[g], win[g] * day
     printf "steady: %.0f B/day (topic+payload), %.1f B a cycle of 7 s\n", total * day, total * 7 / span
-    printf "start: %d messages, %d B (value messages %d B)\n", startMsgs, startBytes, refreshBytes
-    if (refresh > 0) printf "full refresh: %d B every %d s: %.0f B/day\n", refreshBytes, refresh, refreshBytes * 86400 / refresh
+    printf "start: %d messages, %d B (the refresh: %d B)\n", startMsgs, startBytes, refreshBytes
+    if (refresh > 0) printf "periodic refresh: %d B every %d s: %.0f B/day\n", refreshBytes, refresh, refreshBytes * 86400 / refresh
     perDay = total * day + (refresh > 0 ? refreshBytes * 86400 / refresh : 0)
     printf "per day: %.0f B (%.2f MB) topic+payload\n", perDay, perDay / 1e6
     if (sysA && sysB) printf "broker bytes received (MQTT packets, all clients): %.0f B/day\n", (sysB - sysA) * 86400 / (sysBt - sysAt)

@@ -5,14 +5,18 @@
 // and started again meanwhile: once the broker is back every state and both
 // alarm messages arrive in order; then a frequency not provided, a failed
 // module, a discharging battery and a low bus: /metrics leaves the frequency
-// out, carries the states and every series the shipped dashboard asks for,
-// and leaves every value out once the line is lost for longer than the
-// freshness (shortened for the test); and the Last Will when the monitor is
-// killed.
+// out, carries the states and every series the shipped dashboard asks for;
+// then noise on every value with an alarm raised meanwhile: the raise goes
+// out at once and, the line lost, the values at the broker are the model's
+// within their thresholds; every value is left out once the line is lost
+// for longer than the freshness (shortened for the test); and the Last Will
+// when the monitor is killed.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cmath>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -94,6 +98,81 @@ std::vector<long> Timeline(const std::vector<Received>& all) {
         }
         if (v == 0 || (v > 0 && std::find(out.begin(), out.end(), v) != out.end())) continue;
         out.push_back(v);
+    }
+    return out;
+}
+
+// The scenario with every analog value wandering, and with an AC voltage
+// high when `alarm`.
+std::string Noisy(bool alarm) {
+    Json::Value v = ParseJson(kFaultScenario);
+    v["noise"] = true;
+    if (alarm) v["ac"]["0"]["channels"]["0"]["c_alert"] = 2;
+    return Json::writeString(Json::StreamWriterBuilder(), v);
+}
+
+// How far a retained value may be from the model's: the thresholds the
+// README lists (AC diff_v and diff_i 20, DC diff_v 0.1 and diff_i 20, the
+// per-kind defaults), by the value's field; a fault byte exactly.
+double Tolerance(const std::string& dataId, const std::string& field) {
+    const bool dc = dataId == "21" || dataId == "22";
+    if (field == "v" || field == "f" || field == "group_value") return dc || field != "v" ? 0.1 : 20;
+    if (field == "m_values" || field == "n_values" || field == "module_value") return 1;
+    return field == "fault" ? 0 : 20;
+}
+
+// Every value the model's /api/state holds that goes out on a topic of its
+// own, by that topic's last two levels ("21/v", "11/ch0_a", "21/bat0_m_values").
+std::map<std::string, double> ModelValues(const Json::Value& state) {
+    std::map<std::string, double> out;
+    const auto put = [&](const std::string& key, const Json::Value& v) {
+        if (v.isNumeric()) out[key] = v.asDouble();
+    };
+    for (const Json::Value& child : state["children"]) {
+        const std::string id = std::to_string(child["data_id"].asUInt()) + "/";
+        const Json::Value& values = child["values"];
+        for (const char* f : {"ia", "ib", "ic", "v", "i", "group_value"}) put(id + f, values[f]);
+        for (Json::ArrayIndex k = 0; k < values["channels"].size(); ++k) {
+            for (const char* f : {"a", "b", "c", "f"}) put(id + "ch" + std::to_string(k) + "_" + f, values["channels"][k][f]);
+        }
+        for (const char* f : {"m_values", "n_values"}) {
+            const Json::ArrayIndex n = std::min(values[f].size(), values[f == std::string("m_values") ? "dc_m" : "dc_n"].asUInt());
+            for (Json::ArrayIndex k = 0; k < n; ++k) put(id + "bat" + std::to_string(k) + "_" + f, values[f][k]);
+        }
+        for (Json::ArrayIndex k = 0; k < values["modules"].size(); ++k) {
+            for (const char* f : {"module_value", "fault"}) put(id + "mod" + std::to_string(k) + "_" + f, values["modules"][k][f]);
+        }
+    }
+    return out;
+}
+
+// What the broker holds on the value topics: the last payload of each, an
+// empty one (a value removed) taking it away.
+std::map<std::string, double> BrokerValues(const std::vector<Received>& all) {
+    std::map<std::string, double> out;
+    const std::string base = "trm27k/e2e/";
+    for (const Received& m : all) {
+        const std::string key = m.topic.substr(base.size());
+        const std::string last = key.substr(key.find('/') + 1);
+        if (last == "state" || last == "availability" || last == "values") continue;
+        if (m.payload.empty()) out.erase(key);
+        else out[key] = std::stod(m.payload);
+    }
+    return out;
+}
+
+// The values at the broker that are further from the model than their threshold, or missing on one side.
+std::vector<std::string> Disagreements(const std::map<std::string, double>& model, const std::map<std::string, double>& broker) {
+    std::vector<std::string> out;
+    for (const auto& [key, value] : model) {
+        const auto at = broker.find(key);
+        const std::string field = key.substr(key.find('_') == std::string::npos ? key.find('/') + 1 : key.find('_') + 1);
+        if (at == broker.end() || std::fabs(at->second - value) >= std::max(Tolerance(key.substr(0, key.find('/')), field), 1e-9)) {
+            out.push_back(key + (at == broker.end() ? " missing" : " " + std::to_string(at->second)) + " vs " + std::to_string(value));
+        }
+    }
+    for (const auto& [key, value] : broker) {
+        if (!model.count(key)) out.push_back(key + " not in the model");
     }
     return out;
 }
@@ -225,9 +304,49 @@ TEST(NorthboundEndToEnd, StatesAlarmsMetricsAndStoreAndForward) {
     EXPECT_FALSE(ac["values"]["channels"][1].isMember("f"));
     EXPECT_FALSE(ac["stale"].asBool());
 
-    // The line lost: once the values are older than the freshness they are
-    // gone, when they were last published stays.
+    // Noise on every analog value for 30 cycles, an AC voltage going high
+    // in the middle: the raise arrives before any state two cycles newer than
+    // the one it was raised on, whatever the values sent meanwhile.
+    size_t mark = Cycles(events);
+    ReplaceFile(scenario, Noisy(false));
+    ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= mark + 15; }));
+    const size_t alarmsBefore = CountTopic(sub.Messages(), "trm27k/e2e/alarm");
+    ReplaceFile(scenario, Noisy(true));
+    ASSERT_TRUE(sub.WaitFor(20, [&](const std::vector<Received>& m) {
+        return CountTopic(m, "trm27k/e2e/alarm") > alarmsBefore;
+    }));
+    mark = Cycles(events);
+    ASSERT_TRUE(WaitUntil(30, [&] { return Cycles(events) >= mark + 15; }));
+    {
+        const std::vector<Received> all = sub.Messages();
+        long newestState = 0;
+        size_t seen = 0;
+        for (const Received& m : all) {
+            if (m.topic == "trm27k/e2e/11/state") newestState = std::max(newestState, static_cast<long>(ParseJson(m.payload)["seq"].asInt64()));
+            if (m.topic != "trm27k/e2e/alarm" || ++seen <= alarmsBefore) continue;
+            const Json::Value raise = ParseJson(m.payload);
+            EXPECT_EQ("raised", raise["state"].asString());
+            EXPECT_LE(newestState, raise["seq"].asInt64() + 1) << "the raise waited behind later cycles";
+            break;
+        }
+    }
+
+    // The line lost, the model holds its last values: every value at the
+    // broker is the model's within its threshold, and nothing more.
     EXPECT_EQ(0, sim.Stop());
+    Subscriber values(broker.Port(), {"trm27k/e2e/+/+"}, "e2e-values");
+    std::vector<std::string> disagree;
+    EXPECT_TRUE(WaitUntil(20, [&] {
+        const Json::Value now = ParseJson(http.Get("/api/state")->body);
+        disagree = Disagreements(ModelValues(now), BrokerValues(values.Messages()));
+        disagree.push_back("cycle " + now["seq"].asString());
+        for (const Json::Value& child : now["children"]) disagree.push_back(child["data_id"].asString() + "@" + child["seq"].asString());
+        return now["counters"]["outbox_messages"].asUInt64() == 0 && disagree.size() == 1 + now["children"].size() &&
+               ModelValues(now).size() >= 40;
+    })) << ::testing::PrintToString(disagree);
+
+    // Once the values are older than the freshness they are gone, when they
+    // were last published stays.
     ASSERT_TRUE(WaitUntil(40, [&] {
         text = Scrape(http);
         return !Has(text, "trm27k_dc_voltage_volts{");

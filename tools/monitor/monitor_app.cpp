@@ -220,11 +220,14 @@ int MonitorApp::StartHttp() {
 int MonitorApp::StartOutputs() {
     if (store_.IsOpen()) {
         recorder_ = std::make_unique<history::HistoryRecorder>(store_, *model_, RecorderSettingsOf(options_));
-        model_->AddListener(recorder_.get());
     }
     if (!options_.mqtt.empty()) {
         if (const int status = StartMqtt()) return status;
     }
+    // Told after the MQTT output: a cycle or an alarm is in the output's
+    // queue before the history's transaction can stage it, or it would wait
+    // for the next one, for ever if the line stays down.
+    if (recorder_) model_->AddListener(recorder_.get());
     if (recorder_) recorder_->Start();  // after the outbox joined its transaction
     if (!options_.http.empty()) {
         if (const int status = StartHttp()) return status;

@@ -264,7 +264,7 @@ void MqttOutput::Stage(const std::deque<Item>& items) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!written) PutBackStaged();
-        refreshStaged_ = false;
+        refreshStaged_ = snapshotStaged_ = false;
     }
     if (written) return;
     Json::Value v(Json::objectValue);
@@ -312,7 +312,7 @@ void MqttOutput::AfterCommit(bool committed) {
         }
         staged_.clear();
         alarmsListStaged_ = false;
-        refreshStaged_ = false;
+        refreshStaged_ = snapshotStaged_ = false;
     }
     if (committed && !stagedMessages_.empty()) {
         uint64_t bytes = 0;
@@ -351,33 +351,38 @@ std::vector<Message> MqttOutput::MessagesOf(const std::deque<Item>& items, uint6
 void MqttOutput::PutBackStaged() {
     values_ = valuesBefore_;
     refreshDue_ = refreshDue_ || refreshStaged_;
+    if (snapshotStaged_) lastSnapshot_ = Clock::time_point{};
 }
 
-// Whether this cycle reports every value: asked for, or the refresh
-// interval passed since the last one (the first cycle of a run is one).
-bool MqttOutput::TakeRefresh() {
+// What this cycle reports beyond the values that moved: every value on its
+// topic when asked for; every child's values in one message each when the
+// refresh interval passed since the last time (the first cycle of a run too).
+MqttOutput::Refresh MqttOutput::TakeRefresh() {
     const auto now = Clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool first = lastRefresh_ == Clock::time_point{};
-    const bool periodic = settings_.refreshSeconds > 0 && now - lastRefresh_ >= std::chrono::seconds(settings_.refreshSeconds);
-    if (!refreshDue_ && !periodic && !first) return false;
+    Refresh r;
+    r.values = refreshDue_;
+    r.snapshot = lastSnapshot_ == Clock::time_point{} ||
+                 (settings_.refreshSeconds > 0 && now - lastSnapshot_ >= std::chrono::seconds(settings_.refreshSeconds));
     refreshDue_ = false;
-    refreshStaged_ = true;
-    lastRefresh_ = now;
-    return true;
+    refreshStaged_ = refreshStaged_ || r.values;
+    snapshotStaged_ = snapshotStaged_ || r.snapshot;
+    if (r.snapshot) lastSnapshot_ = now;
+    return r;
 }
 
-// Report by exception per value (value_topics.h), every value on a refresh
-// with the active-alarm list beside them; with the JSON state, a child's
-// state when its cycle counted as changed and at least every heartbeat.
+// Report by exception per value (value_topics.h); on a refresh every value,
+// and the active-alarm list beside them; with the JSON state, a child's state
+// when its cycle counted as changed and at least every heartbeat.
 void MqttOutput::StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out) {
-    const bool all = TakeRefresh();
-    alarmsListDue_ = alarmsListDue_ || all;
+    const Refresh refresh = TakeRefresh();
+    alarmsListDue_ = alarmsListDue_ || refresh.values || refresh.snapshot;
     const auto now = Clock::now();
     const auto heartbeat = std::chrono::seconds(settings_.heartbeatSeconds);
     for (const site::ChildState& child : snapshot.children) {
         if (child.seq != snapshot.seq) continue;  // not published in this cycle
-        values_.Collect(settings_, child, all, out);
+        values_.Collect(settings_, child, refresh.values, out);
+        if (refresh.snapshot) out.push_back(ValuesMessage(settings_, child));
         if (!settings_.stateJson) continue;
         auto last = lastState_.find(child.dataId);
         const bool due = last == lastState_.end() || now - last->second >= heartbeat;

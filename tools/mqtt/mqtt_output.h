@@ -90,7 +90,11 @@ private:
     void Stage(const std::deque<Item>& items);
     std::vector<Message> MessagesOf(const std::deque<Item>& items, uint64_t& seq);
     void StageCycle(const site::Snapshot& snapshot, std::vector<Message>& out);
-    bool TakeRefresh();
+    struct Refresh {
+        bool values = false;    // every value on its topic
+        bool snapshot = false;  // every child's values in one message
+    };
+    Refresh TakeRefresh();
     void PutBackStaged();
     void TakeAcknowledgements();
     void SendPending();
@@ -127,8 +131,9 @@ private:
     bool discoveryDue_ = false;
     bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect, drops)
     bool refreshStaged_ = false;    // ... and it is being staged
+    bool snapshotStaged_ = false;   // a periodic snapshot is being staged
     bool connectedBefore_ = false;  // a connect is a reconnect
-    Clock::time_point lastRefresh_{};
+    Clock::time_point lastSnapshot_{};  // the last periodic snapshot
     Stats stats_;
 
     // Staged in the history's transaction, on the thread that writes it.

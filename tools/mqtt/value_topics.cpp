@@ -59,6 +59,18 @@ std::optional<std::string> ValuePayload(const ValueSlot& slot) {
     return CompactJson(site::FloatJson(*v));
 }
 
+Message ValuesMessage(const MqttSettings& s, const site::ChildState& child) {
+    Json::Value v(Json::objectValue);
+    for (const ValueSlot& slot : ValueSlots(child)) {
+        if (slot.field->kind == site::Kind::U8) {
+            v[slot.object] = slot.base[slot.field->offset];
+        } else if (const std::optional<float> value = site::ReadFloat(*slot.field, slot.base, slot.index)) {
+            v[slot.object] = site::FloatJson(*value);
+        }
+    }
+    return {Kind::State, ValueTopic(s, child.dataId, "values"), CompactJson(v), true};
+}
+
 void ValueReports::Collect(const MqttSettings& s, const site::ChildState& child, bool all,
                            std::vector<Message>& out) {
     const std::string prefix = ValueTopic(s, child.dataId, "");

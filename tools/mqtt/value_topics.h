@@ -8,7 +8,7 @@
 // Report by exception per value: a value goes out when it moved by its
 // threshold (site::ValueThreshold: the child's diff_v and diff_i, or the
 // default of its kind) against the value last reported on its topic, or on
-// any change when it has none; every value on a full refresh. A value the
+// any change when it has none; every value when a consumer asks. A value the
 // power system stopped providing, or of a channel, battery or module that
 // is gone, is removed with an empty retained message; one never provided
 // never goes out.
@@ -39,6 +39,11 @@ std::vector<ValueSlot> ValueSlots(const site::ChildState& child);
 std::string ValueTopic(const MqttSettings& s, unsigned int dataId, const std::string& object);
 // The payload of a slot's value; nothing when the power system did not provide it.
 std::optional<std::string> ValuePayload(const ValueSlot& slot);
+
+// PREFIX/SITE/DATA_ID/values: every value the child provides, by object id,
+// in one retained JSON object ({"v":53.5,"bat0_m_values":5.2,"mod0_fault":0});
+// the periodic refresh, compact enough to send hourly on a still site.
+Message ValuesMessage(const MqttSettings& s, const site::ChildState& child);
 
 // What was last reported on each value topic. Copyable: the MQTT output
 // keeps a copy to put back when what it staged was not written.
