@@ -4,9 +4,11 @@
 //   DISCOVERY/binary_sensor/trm27k_SITE/link/config      the link (connectivity)
 //   DISCOVERY/sensor/DEVICE/OBJECT/config                 the values of discovery_table.h
 //   DISCOVERY/binary_sensor/DEVICE/OBJECT/config          module faults, alarm groups
-// Every value is available while the monitor is online (the status topic,
-// with its Last Will) and the child's values are current (its availability
-// topic); a value the power system did not provide renders as None (unknown).
+// Every value entity reads its own value topic (value_topics.h) and is
+// available while the monitor is online (the status topic, with its Last
+// Will) and the child's values are current (its availability topic); a
+// value the power system did not provide has no retained message, or an
+// empty one, which renders as None (unknown).
 // Pure functions: no broker, no clock.
 #include <string>
 #include <vector>
