@@ -76,6 +76,8 @@ TEST(MqttOutput, PublishesStatesAlarmsAvailabilityAndDiscovery) {
     std::string error;
     ASSERT_TRUE(output.Start(dir + "/history.db", error)) << error;
     model.SetLink(true);
+    // Connected first: the connect's refresh of every value is the first cycle's.
+    ASSERT_TRUE(sub.WaitFor(10, [](const std::vector<Received>& m) { return LastOf(m, "trm27k/north/status") == "online"; }));
     Cycle(model, 0);
     model.OnRules({HighVoltage(true)}, "2026-12-09T10:00:01");
     model.OnRules({HighVoltage(false)}, "2026-12-09T10:00:05");

@@ -170,6 +170,7 @@ mqtt::MqttSettings MqttSettingsOf(const Options& o) {
     s.heartbeatSeconds = static_cast<int>(o.mqttHeartbeat);
     s.refreshSeconds = static_cast<int>(o.mqttRefresh);
     s.stateJson = o.mqttStateJson;
+    s.keepaliveSeconds = static_cast<int>(o.mqttKeepalive);
     s.outboxMaxMb = static_cast<double>(o.outboxMaxMb);
     return s;
 }

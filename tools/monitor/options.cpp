@@ -198,8 +198,10 @@ const OptionRow kOptions[] = {
     Text("mqtt-discovery-prefix", "PREFIX", "Home Assistant discovery prefix (default homeassistant)",
          &Options::mqttDiscoveryPrefix, TopicPrefix),
     Flag("no-mqtt-discovery", "no Home Assistant discovery", &Options::noMqttDiscovery),
-    Number("mqtt-refresh", "every value again at least every N seconds (default 3600; 0: only on "
-           "request)", &Options::mqttRefresh, 0, 7 * 86400),
+    Number("mqtt-refresh", "each child's values in one message (DATA_ID/values) every N seconds "
+           "(default 3600; 0: never)", &Options::mqttRefresh, 0, 7 * 86400),
+    Number("mqtt-keepalive", "seconds without traffic before the MQTT client pings the broker (default 30)",
+           &Options::mqttKeepalive, 5, 65535),
     Flag("mqtt-state-json", "also each child's whole record as JSON on DATA_ID/state", &Options::mqttStateJson),
     Number("mqtt-heartbeat", "with --mqtt-state-json, a child's state at least every N seconds (default 60)",
            &Options::mqttHeartbeat, 0, 86400),

@@ -62,6 +62,7 @@ struct Options {
     bool noMqttDiscovery = false;
     long long mqttRefresh = 3600;        // seconds between full reports of every value at the latest
     bool mqttStateJson = false;          // the whole record as JSON too
+    long long mqttKeepalive = 30;        // seconds idle before a ping
     long long mqttHeartbeat = 60;        // seconds between JSON states at the latest
     long long outboxMaxMb = 50;
 

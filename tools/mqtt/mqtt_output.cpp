@@ -230,11 +230,6 @@ void MqttOutput::ReportDrops(bool stopping) {
     const std::array<uint64_t, 3> dropped = outbox_.Dropped();
     model_.SetOutboxDropped(dropped);
     if (dropped == dropsTold_) return;
-    if (dropped[static_cast<size_t>(Kind::State)] != dropsTold_[static_cast<size_t>(Kind::State)]) {
-        // A value given up may have been the newest of its topic.
-        std::lock_guard<std::mutex> lock(mutex_);
-        refreshDue_ = true;
-    }
     const auto now = Clock::now();
     if (!stopping && dropsToldAt_ != Clock::time_point{} && now - dropsToldAt_ < std::chrono::minutes(1)) return;
     Json::Value v(Json::objectValue);
@@ -510,9 +505,9 @@ void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
         std::lock_guard<std::mutex> lock(out->mutex_);
         out->connected_ = true;
         out->connectionChanged_ = true;
-        // A broker that restarted may have lost the retained values.
-        out->refreshDue_ = out->refreshDue_ || out->connectedBefore_;
-        out->connectedBefore_ = true;
+        // A broker that restarted may have lost the retained values, and the
+        // full outbox may have given up the newest of some while it was away.
+        out->refreshDue_ = true;
     }
     out->wake_.notify_one();
 }

@@ -129,10 +129,9 @@ private:
     bool connected_ = false;
     bool connectionChanged_ = false;
     bool discoveryDue_ = false;
-    bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect, drops)
+    bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect)
     bool refreshStaged_ = false;    // ... and it is being staged
     bool snapshotStaged_ = false;   // a periodic snapshot is being staged
-    bool connectedBefore_ = false;  // a connect is a reconnect
     Clock::time_point lastSnapshot_{};  // the last periodic snapshot
     Stats stats_;
 

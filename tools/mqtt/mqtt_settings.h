@@ -15,7 +15,7 @@ struct MqttSettings {
     std::string site = "site";
     bool discovery = true;
     std::string discoveryPrefix = "homeassistant";
-    int refreshSeconds = 3600;        // every value again at least this often (0: only on request)
+    int refreshSeconds = 3600;        // each child's values in one message this often (0: never)
     bool stateJson = false;           // also the whole record as JSON on DATA_ID/state
     int heartbeatSeconds = 60;        // that JSON state at least this often
     double outboxMaxMb = 50;          // the outbox's payload bytes at most
