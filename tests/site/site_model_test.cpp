@@ -20,7 +20,7 @@ struct Recorder : site::SiteListener {
     void OnAlarms(const std::vector<site::AlarmEvent>& e, const site::SnapshotPtr&) override {
         alarms.insert(alarms.end(), e.begin(), e.end());
     }
-    void OnAvailability(const site::SnapshotPtr&) override { ++availability; }
+    void OnAvailability(const site::AvailabilityChange&, const site::SnapshotPtr&) override { ++availability; }
     void OnEvent(const char* kind, const Json::Value&) override { events.push_back(kind); }
 };
 

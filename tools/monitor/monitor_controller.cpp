@@ -15,7 +15,7 @@ MonitorController::MonitorController(site::SiteModel& model, bool skipPauses)
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
     ++recordsSinceReset_;
-    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, site::LocalIsoTime());
+    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, site::LocalIsoTime(), system_);
 }
 
 bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_value>& rules) {

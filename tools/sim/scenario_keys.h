@@ -119,8 +119,9 @@ inline bool ReadDcParam(const Json::Value& j, Scenario& s, const Path& path, std
     return ApplyFixed(j, s.dcParam, ReadValue, path, error);
 }
 
-constexpr std::array<FieldRow<Scenario>, 13> kScenarioKeys = {{
+constexpr std::array<FieldRow<Scenario>, 14> kScenarioKeys = {{
     ByteKey("address", &Scenario::address),
+    BytesKey("silent", &Scenario::silent),
     ByteKey("version", &Scenario::version),
     CustomKey("model", &ReadModel),
     ByteKey("ac_dataflag", &Scenario::acDataFlag),
