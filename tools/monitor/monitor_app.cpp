@@ -432,6 +432,9 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
     if (const char* stale = std::getenv("TRM27K_TEST_STALE_AFTER_MS")) {
         site::SetStaleAfterMsForTest(std::atol(stale));
     }
+    if (const char* silent = std::getenv("TRM27K_TEST_SILENT_AFTER_MS")) {
+        PollWatch::SetSilentAfterForTest(std::chrono::milliseconds(std::atol(silent)));
+    }
     model_->ReportEveryRuleBatch(options_.eventsRules == "all");
     if (const int status = OpenEvents()) return status;
     model_->AddListener(summary_.get());

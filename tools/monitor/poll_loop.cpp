@@ -104,9 +104,14 @@ bool PollLoop::Turn(const std::function<void(long)>& onCycle, std::string& lost)
 
 // The line is free: the next device in turn with a command (one it made at
 // its last reply, or one RefreshStatus makes now) gets it for one exchange.
+// A device whose reply timed out waits one more first-byte time for its
+// next command (see LineQuiet); meanwhile the others go first.
 void PollLoop::Dispatch() {
+    const bool othersFirst = stations_.size() > 1 && timedOut_ != nullptr &&
+                             Clock::now() - lastTimeout_ < milliseconds(settings_.firstByteMs);
     for (size_t k = 0; k < stations_.size(); ++k) {
         Station& s = *stations_[(next_ + k) % stations_.size()];
+        if (othersFirst && &s == timedOut_) continue;
         if (!s.bus.seat->HasCommand() && !s.bus.device.IsProcessing()) StartExchange(s);
         if (!s.bus.seat->HasCommand()) continue;
         next_ = (next_ + k + 1) % stations_.size();
