@@ -154,7 +154,7 @@ int MonitorApp::CreateSystem(PowerSystem& system) {
     const Json::Value& config = system.config.device;
     std::string error;
     system.controller = std::make_shared<MonitorController>(*model_, options_.fast);
-    system.controller->SetSystem(system.config.name);
+    system.controller->SetSystem(system.config.name, options_.systems.size() > 1);
     SetUpLogging(*system.controller);
     system.device = plugin_.CreateMain(error);
     if (!system.device) return Fail(1, error);

@@ -38,6 +38,7 @@ bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t
     v["cid1"] = cid1;
     v["cid2"] = cid2;
     v["info"] = site::HexText(info, infoBytes);
+    if (systemInEvents_) v["system"] = system_;
     model_.Report("command", std::move(v));
     return SMDController::SendCommand(device, cid1, cid2, info, infoLength);
 }

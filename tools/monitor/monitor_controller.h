@@ -42,8 +42,11 @@ public:
     // The site model this controller feeds.
     site::SiteModel& Model() { return model_; }
     // The power system whose devices this controller serves (its records
-    // are told with it).
-    void SetSystem(std::string name) { system_ = std::move(name); }
+    // are told with it; its commands too when `inEvents`, on a site of several).
+    void SetSystem(std::string name, bool inEvents = false) {
+        system_ = std::move(name);
+        systemInEvents_ = inEvents;
+    }
     const std::string& System() const { return system_; }
     // Frame errors since the last command: only the first of an exchange is
     // reported, a hostile line would otherwise fill the event file.
@@ -57,6 +60,7 @@ public:
 private:
     site::SiteModel& model_;
     std::string system_;
+    bool systemInEvents_ = false;
     bool skipPauses_;
     std::atomic<bool> cycleEnded_{false};
     int recordsSinceReset_ = 0;  // poll thread only

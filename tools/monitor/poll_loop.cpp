@@ -40,7 +40,9 @@ constexpr auto kGate = std::chrono::seconds(2);
 
 PollLoop::PollLoop(const std::vector<BusDevice>& devices, LineTransport& line, const PollSettings& settings)
     : line_(line), model_(devices.front().controller.Model()), settings_(settings) {
-    const Clock::duration minCycle = settings.shortGate ? Clock::duration(std::chrono::seconds(1)) : kGate;
+    // Devices that share the line take turns: each cycle lasts as many times longer.
+    const Clock::duration minCycle =
+        (settings.shortGate ? Clock::duration(std::chrono::seconds(1)) : kGate) * static_cast<int>(devices.size());
     for (const BusDevice& d : devices) {
         stations_.push_back(std::make_unique<Station>(d, minCycle));
         d.controller.SetTransport(d.seat);
