@@ -70,14 +70,19 @@ received=$(field bytes_received "$work/stats.json")  # the monitor's commands
 sent=$(field bytes_sent "$work/stats.json")          # the simulator's replies
 replies=$(field replies "$work/stats.json")
 
-if [[ "$systems" != 1 ]]; then
-    # Each system's cycle runs from its first command to its end; the line is
-    # in use while some cycle runs. A timeout names its system.
-    awk -v received="$received" -v sent="$sent" -v replies="$replies" -v cycles="$site_cycles" -v systems="$systems" '
+# What both reports share: a field of an event line, and the line limit.
+common='
     function number(name,    m) {
         if (!match($0, "\"" name "\":[0-9]+")) return -1
         m = substr($0, RSTART, RLENGTH); sub(/.*:/, "", m); return m + 0
     }
+    function line_limit() { return (received + sent) * 10 / 9600 + 0.020 * replies }
+'
+
+if [[ "$systems" != 1 ]]; then
+    # Each system's cycle runs from its first command to its end; the line is
+    # in use while some cycle runs. A timeout names its system.
+    awk -v received="$received" -v sent="$sent" -v replies="$replies" -v cycles="$site_cycles" -v systems="$systems" "$common"'
     function text(name,    m) {
         if (!match($0, "\"" name "\":\"[^\"]*\"")) return ""
         m = substr($0, RSTART, RLENGTH); sub(/^[^:]*:"/, "", m); sub(/"$/, "", m); return m
@@ -95,7 +100,7 @@ if [[ "$systems" != 1 ]]; then
     }
     END {
         byte_s = 10 / 9600
-        limit = (received + sent) * byte_s + 0.020 * replies
+        limit = line_limit()
         seconds = used / 1000
         line = seconds + received * byte_s
         printf "two power systems on one line (%s): %d cycles, %d replies, %d timeouts\n", systems, done, replies, timeouts
@@ -112,18 +117,14 @@ if [[ "$systems" != 1 ]]; then
     exit $?
 fi
 
-awk -v received="$received" -v sent="$sent" -v replies="$replies" -v cycles="$cycles" '
-    function number(name,    m) {
-        if (!match($0, "\"" name "\":[0-9]+")) return -1
-        m = substr($0, RSTART, RLENGTH); sub(/.*:/, "", m); return m + 0
-    }
+awk -v received="$received" -v sent="$sent" -v replies="$replies" -v cycles="$cycles" "$common"'
     /"event":"command"/ { if (start < 0) start = number("t_ms") }
     /"event":"timeout"/ { ++timeouts }
     /"event":"cycle"/ { measured += number("t_ms") - start; start = -1; ++done }
     BEGIN { start = -1 }
     END {
         byte_s = 10 / 9600
-        limit = (received + sent) * byte_s + 0.020 * replies
+        limit = line_limit()
         seconds = measured / 1000
         # The pseudo-terminal hands a command over at once; a real line spends its bytes.
         line = seconds + received * byte_s

@@ -323,15 +323,21 @@ void MonitorApp::StopOutputs() {
     events_.Flush();
 }
 
-void MonitorApp::AnswerQueries() {
+// With `bus`, only the queries of its power systems (a child of another
+// line is read on that line's thread, never across); a query for no known
+// child belongs to the first line.
+void MonitorApp::AnswerQueries(const Bus* bus) {
     for (const Query& q : options_.queries) {
         Json::Value v(Json::objectValue);
         v["data_id"] = q.dataId;
         v["key"] = q.key;
         std::shared_ptr<SMDVDevice> child;
-        for (const PowerSystem& s : systems_) {
-            if (!child) child = s.device->GetChildVDevice(q.dataId);
+        size_t owner = 0;
+        for (size_t k = 0; k < systems_.size() && !child; ++k) {
+            child = systems_[k].device->GetChildVDevice(q.dataId);
+            if (child) owner = systems_[k].bus;
         }
+        if (bus != nullptr && bus != &buses_[owner]) continue;
         try {
             if (!child) throw std::out_of_range("no such child");
             v["value"] = site::FloatJson(child->Get_Value(0, q.key));
@@ -384,7 +390,7 @@ bool MonitorApp::PollBus(Bus& bus, const std::atomic<bool>& stop) {
     PollLoop loop(devices, *bus.line, settings);
     loop.OnExchangeEnd([this](bool) { notifier_.Progress(); });
     loop.OnLineWait([this] { notifier_.Progress(); });
-    const bool ok = loop.Run(stop, [this](long) { AnswerQueries(); });
+    const bool ok = loop.Run(stop, [this, &bus](long) { AnswerQueries(&bus); });
     tools::CloseSerialPort(bus.line->Fd());
     bus.line->Attach(-1);
     return ok;

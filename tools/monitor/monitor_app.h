@@ -70,7 +70,7 @@ private:
     int StartHttp();
     int StartSnmp();
     void StopOutputs();
-    void AnswerQueries();
+    void AnswerQueries(const Bus* bus = nullptr);
     int OpenLines();
     bool PollBus(Bus& bus, const std::atomic<bool>& stop);
     int Poll(const std::atomic<bool>& stop);
