@@ -48,7 +48,7 @@ void PollLoop::SetLinks(bool up, Json::Value event) {
         s->stats.link = up ? LinkState::Up : LinkState::Down;
         names.push_back(s->bus.controller.System());
     }
-    model_.SetLinks(names, up, std::move(event));
+    model_.SetSystemsLink(names, up, std::move(event));
 }
 
 // Waits out the backoff (watching `stop`), then tries the port once.

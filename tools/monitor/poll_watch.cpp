@@ -45,7 +45,7 @@ void PollWatch::OnReply(Clock::time_point now) {
     v["state"] = "up";
     v["reason"] = "the device answers again";
     v["address"] = address_;
-    controller_.Model().SetLink(system_, true, std::move(v));
+    controller_.Model().SetSystemLink(system_, true, std::move(v));
 }
 
 void PollWatch::OnCycle(Clock::time_point now) {
@@ -57,7 +57,7 @@ void PollWatch::OnCycle(Clock::time_point now) {
     stats_.stalled = false;
     Json::Value v(Json::objectValue);
     v["state"] = "cleared";
-    controller_.Model().SetStalled(system_, false, std::move(v));
+    controller_.Model().SetSystemStalled(system_, false, std::move(v));
 }
 
 void PollWatch::Check(Clock::time_point now, int step) {
@@ -82,7 +82,7 @@ void PollWatch::CheckSilent(Clock::time_point now) {
     v["state"] = "silent";
     v["address"] = address_;
     v["silent_s"] = static_cast<Json::Int64>(seconds);
-    controller_.Model().SetLink(system_, false, std::move(v));
+    controller_.Model().SetSystemLink(system_, false, std::move(v));
 }
 
 // Replies come, but no cycle ends: the plug-in keeps refusing what the
@@ -99,7 +99,7 @@ void PollWatch::CheckStalled(Clock::time_point now, int step) {
     v["step"] = step;
     v["line"] = lastLine;
     v["waited_ms"] = Ms(now - lastCycle_);
-    controller_.Model().SetStalled(system_, true, std::move(v));
+    controller_.Model().SetSystemStalled(system_, true, std::move(v));
 }
 
 }  // namespace monitor

@@ -453,17 +453,17 @@ void SiteModel::Availability(const std::vector<std::string>* systems, bool Devic
     }
 }
 
-void SiteModel::SetLink(const std::string& system, bool up, Json::Value event) {
+void SiteModel::SetSystemLink(const std::string& system, bool up, Json::Value event) {
     const std::vector<std::string> one{system};
     Availability(&one, &DeviceState::linkUp, up, "link", std::move(event));
 }
 
-void SiteModel::SetStalled(const std::string& system, bool stalled, Json::Value event) {
+void SiteModel::SetSystemStalled(const std::string& system, bool stalled, Json::Value event) {
     const std::vector<std::string> one{system};
     Availability(&one, &DeviceState::stalled, stalled, "stalled", std::move(event));
 }
 
-void SiteModel::SetLinks(const std::vector<std::string>& systems, bool up, Json::Value event) {
+void SiteModel::SetSystemsLink(const std::vector<std::string>& systems, bool up, Json::Value event) {
     Availability(&systems, &DeviceState::linkUp, up, "link", std::move(event));
 }
 

@@ -84,10 +84,10 @@ public:
     // A power system's line or stall changed; `event`, when not null, is the
     // "link" or "stalled" event that tells it (it gains "system" when the
     // site has several).
-    void SetLink(const std::string& system, bool up, Json::Value event = Json::Value());
-    void SetStalled(const std::string& system, bool stalled, Json::Value event = Json::Value());
+    void SetSystemLink(const std::string& system, bool up, Json::Value event = Json::Value());
+    void SetSystemStalled(const std::string& system, bool stalled, Json::Value event = Json::Value());
     // The same for the power systems of one line (told as one event).
-    void SetLinks(const std::vector<std::string>& systems, bool up, Json::Value event = Json::Value());
+    void SetSystemsLink(const std::vector<std::string>& systems, bool up, Json::Value event = Json::Value());
     // The same for every power system of the site at once.
     void SetLink(bool up, Json::Value event = Json::Value());
     void SetStalled(bool stalled, Json::Value event = Json::Value());
