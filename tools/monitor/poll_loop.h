@@ -91,7 +91,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // `devices` share `line`; their controllers' transports are their seats.
-    // The first device's controller reports what belongs to the line.
+    // All feed the one site model (the first controller's).
     PollLoop(const std::vector<BusDevice>& devices, LineTransport& line, const PollSettings& settings);
     // One device alone on its line (its controller's transport is the line
     // itself until the loop puts a seat in between).
