@@ -37,13 +37,22 @@ TEST(MonitorScan, FindsTheSimulatorOnItsPseudoTerminal) {
     EXPECT_LT(took, std::chrono::milliseconds(3000)) << out;
     EXPECT_EQ(sim.Stop(), 0);
 
-    // Nothing answers at an address no device has: exit status 1.
-    Process other({TRM27K_SIM_PATH, "--pty"}, true);
+    // Nothing answers at an address no device has: exit status 1. A range
+    // lists every address of a bus that answers.
+    Process other({TRM27K_SIM_PATH, "--pty", "--address", "1,2"}, true);
     EXPECT_EQ(RunCapturing({TRM27K_MONITOR_PATH, "--scan", "--port", other.FirstLine(), "--address", "9",
                             "--timeout-first", "200"},
                            out),
               1)
         << out;
+    EXPECT_EQ(RunCapturing({TRM27K_MONITOR_PATH, "--scan", "--port", other.FirstLine(), "--address", "1-3",
+                            "--timeout-first", "200"},
+                           out),
+              0)
+        << out;
+    EXPECT_NE(out.find("  address 2    model \"TRM27K\"\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  address 3    no answer within"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 devices answered on 1 port"), std::string::npos) << out;
     EXPECT_EQ(other.Stop(), 0);
 }
 

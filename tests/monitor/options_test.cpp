@@ -53,9 +53,9 @@ TEST(MonitorOptions, DefaultsAndValues) {
     EXPECT_FALSE(o.scan);
 
     monitor::Options scan;
-    ASSERT_TRUE(Parse({"--scan", "--address", "1", "--address", "7"}, scan).run);
+    ASSERT_TRUE(Parse({"--scan", "--address", "1", "--address", "7-9"}, scan).run);
     EXPECT_TRUE(scan.scan);
-    EXPECT_EQ((std::vector<long long>{1, 7}), scan.addresses);
+    EXPECT_EQ((std::vector<long long>{1, 7, 8, 9}), scan.addresses);
     // Without --config the built-in device configuration is used.
     EXPECT_EQ(2u, o.device["acSetting"].size());
 }
@@ -136,6 +136,14 @@ TEST(MonitorOptions, ConfigurationRefusalsNameTheKey) {
          "key \"acSetting[0].appSetting.diff_i\": must be a number of 0 or more"},
         {R"({"acSetting": [{"data_id": 11}, {"data_id": 11}], "rcSetting": {}})",
          "key \"acSetting[1].data_id\": data id 11 is used twice"},
+        {R"({"devices": [], "monitor": {}})", "key \"devices\": must be an array"},
+        {std::string(R"({"data_id": 1, "devices": [{)") + kDevice + "}]}", "key \"data_id\": unknown beside"},
+        {std::string(R"({"devices": [{)") + kDevice + R"(, "adress": 2}]})", "key \"devices[0].adress\": unknown"},
+        {std::string(R"({"devices": [{)") + kDevice + R"(, "name": "a/b"}]})", "key \"devices[0].name\": must be"},
+        {std::string(R"({"devices": [{"data_id": 1, "address": 2, )") + kDevice + R"(}, {"data_id": 2, "address": 2, "rcSetting": {}}]})",
+         "key \"devices[1].name\": \"addr2\" is the name of devices[0] too"},
+        {std::string(R"({"devices": [{"data_id": 1, "name": "a", )") + kDevice + R"(}, {"data_id": 2, "name": "b", "rcSetting": {}}]})",
+         "key \"devices[1].address\": the same address and port"},
         {std::string("{") + kDevice + R"(, "monitor": {"cycle": 3}})", "key \"monitor.cycle\": unknown"},
         {std::string("{") + kDevice + R"(, "monitor": {"cycles": "3"}})", "key \"monitor.cycles\": must be a whole number"},
         {std::string("{") + kDevice + R"(, "monitor": {"quiet": 1}})", "key \"monitor.quiet\": must be true or false"},

@@ -20,7 +20,7 @@ struct Recorder : site::SiteListener {
     void OnAlarms(const std::vector<site::AlarmEvent>& e, const site::SnapshotPtr&) override {
         alarms.insert(alarms.end(), e.begin(), e.end());
     }
-    void OnAvailability(const site::SnapshotPtr&) override { ++availability; }
+    void OnAvailability(const site::AvailabilityChange&, const site::SnapshotPtr&) override { ++availability; }
     void OnEvent(const char* kind, const Json::Value&) override { events.push_back(kind); }
 };
 
@@ -140,6 +140,42 @@ TEST(SiteModel, AlarmsCarryTheirRaisedTimeAndListenersSeeEveryChange) {
     EXPECT_EQ(1u, model.Current()->counters.timeouts);
     EXPECT_EQ(2u, h.count);
     EXPECT_EQ(1u, h.counts[5]);  // 1.5 s in the bucket up to 2.5 s; 70 s only in +Inf
+}
+
+// Each power system's link and stall are its own: the model tells which of
+// them flipped (a first state only when it is a fault), and the site stays
+// available while one system is.
+TEST(SiteModel, PowerSystemsAreAvailableEachOnTheirOwn) {
+    struct Changes : site::SiteListener {
+        std::vector<std::string> told;
+        void OnAvailability(const site::AvailabilityChange& c, const site::SnapshotPtr&) override {
+            told.push_back(c.device + (c.linkChanged ? " link" : "") + (c.stallChanged ? " stall" : "") +
+                           (c.availabilityChanged ? (c.Available() ? " up" : " down") : ""));
+        }
+    } changes;
+    site::SiteModel model("s");
+    for (const char* name : {"a", "b"}) {
+        site::DeviceState d;
+        d.name = name;
+        model.AddDevice(d);
+    }
+    model.AddListener(&changes);
+    model.SetLink(true);                       // the start: nothing to tell
+    model.SetSystemLink("b", false, Fields({{"state", "silent"}}));
+    model.SetSystemStalled("b", true);               // no change of availability
+    model.SetSystemStalled("a", true);
+    model.SetSystemStalled("a", false);
+    model.SetSystemsLink({"a", "b"}, true, Fields({{"state", "up"}}));
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "b link down", "b stall", "a stall down", "a stall up", "b link"}),
+              changes.told);
+    const auto s = model.Current();
+    EXPECT_TRUE(s->linkUp);
+    EXPECT_FALSE(s->Device("a")->stalled);
+    EXPECT_TRUE(s->Device("b")->stalled);
+    EXPECT_TRUE(s->Available()) << "one stalled system leaves the site up";
+    model.SetSystemStalled("a", true);
+    EXPECT_FALSE(model.Current()->Available());
+    EXPECT_TRUE(model.Current()->stalled);
 }
 
 // Every counter moves exactly when its event is reported, and only then.

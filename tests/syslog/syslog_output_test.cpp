@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "site_model.h"
 #include "syslog_output.h"
 
 namespace {
@@ -18,13 +19,6 @@ site::AlarmEvent Alarm(int level, bool raised) {
     e.raised = raised;
     return e;
 }
-
-site::SnapshotPtr Link(bool up, bool stalled) {
-    auto s = std::make_shared<site::Snapshot>();
-    s->linkUp = up;
-    s->stalled = stalled;
-    return s;
-}
 }  // namespace
 
 TEST(SyslogOutput, PrioritiesFollowTheAlarmLevelAndOnlyChangesAreTold) {
@@ -36,8 +30,11 @@ TEST(SyslogOutput, PrioritiesFollowTheAlarmLevelAndOnlyChangesAreTold) {
             lines.emplace_back(l.priority, l.text);
         });
         out.OnAlarms({Alarm(1, true), Alarm(2, true), Alarm(3, true), Alarm(4, true), Alarm(1, false)}, nullptr);
+        site::SiteModel model("s");  // decides what changed
+        model.AddListener(&out);
         for (const auto& [up, stalled] : {std::pair{true, false}, {true, false}, {false, false}, {true, true}, {true, false}}) {
-            out.OnAvailability(Link(up, stalled));
+            model.SetLink(up);
+            model.SetStalled(stalled);
         }
         Json::Value failed(Json::objectValue), resumed(Json::objectValue);
         failed["state"] = "failed";

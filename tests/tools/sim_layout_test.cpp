@@ -189,4 +189,17 @@ TEST(Commands, TheScenarioAddressIsTheOneAnswered) {
     host::DecodedFrame frame;
     ASSERT_EQ(1, DecodeAll(Ask(simulator, Command(0x40, 0x51, 5)).at(0).bytes, frame));
     EXPECT_EQ(5, frame.adr);
+    // Several addresses, as power systems on one bus, each answering as
+    // itself; a silent one (switched off) does not.
+    simulator.SetAddresses({1, 2});
+    s.silent = {2};
+    Use(simulator, s);
+    EXPECT_TRUE(Ask(simulator, Command(0x40, 0x51, 5)).empty());
+    EXPECT_TRUE(Ask(simulator, Command(0x40, 0x51, 2)).empty());
+    ASSERT_EQ(1, DecodeAll(Ask(simulator, Command(0x40, 0x51, 1)).at(0).bytes, frame));
+    EXPECT_EQ(1, frame.adr);
+    s.silent.clear();
+    Use(simulator, s);
+    ASSERT_EQ(1, DecodeAll(Ask(simulator, Command(0x40, 0x51, 2)).at(0).bytes, frame));
+    EXPECT_EQ(2, frame.adr);
 }

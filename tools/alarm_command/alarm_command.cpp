@@ -70,18 +70,12 @@ void AlarmCommandOutput::OnAlarms(const std::vector<site::AlarmEvent>& events, c
     }
 }
 
-void AlarmCommandOutput::OnAvailability(const site::SnapshotPtr& snapshot) {
-    const bool available = snapshot->Available();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const bool changed = wasAvailable_ ? *wasAvailable_ != available : !available;
-        wasAvailable_ = available;
-        if (!changed) return;
-    }
-    const char* event = available ? "link-up" : "link-down";
+void AlarmCommandOutput::OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr&) {
+    if (!change.availabilityChanged) return;
+    const char* event = change.Available() ? "link-up" : "link-down";
     Enqueue({event,
              {Entry("TRM27K_EVENT", event), Entry("TRM27K_SITE", settings_.site),
-              Entry("TRM27K_TIME", site::LocalIsoTime())}});
+              Entry("TRM27K_DEVICE", change.device), Entry("TRM27K_TIME", site::LocalIsoTime())}});
 }
 
 // Called on the poll thread: only a queue, never a wait for a command.

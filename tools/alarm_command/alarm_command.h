@@ -50,7 +50,7 @@ public:
     void Stop();
 
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
-    void OnAvailability(const site::SnapshotPtr& snapshot) override;
+    void OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr& snapshot) override;
 
 private:
     struct Running {
@@ -74,7 +74,6 @@ private:
     std::condition_variable wake_;
     std::deque<Job> waiting_;
     bool stopping_ = false;
-    std::optional<bool> wasAvailable_;  // none until the first change is seen
     std::vector<Running> running_;      // the runner thread's own
     std::thread thread_;
 };

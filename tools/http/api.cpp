@@ -136,6 +136,7 @@ Json::Value ChildJson(const site::ChildState& child, int64_t nowMs) {
     Json::Value j(Json::objectValue);
     j["data_id"] = child.dataId;
     j["device"] = child.device;
+    j["system"] = child.system;
     j["type"] = child.recordType;
     j["time"] = child.time;
     j["seq"] = static_cast<Json::UInt64>(child.seq);
@@ -143,6 +144,21 @@ Json::Value ChildJson(const site::ChildState& child, int64_t nowMs) {
     j["stale"] = site::IsStale(child, nowMs);
     const site::Layout* layout = site::LayoutOf(child.recordType);
     if (layout != nullptr) site::RecordJson(*layout, child.image.data(), child.image.size(), j["values"]);
+    return j;
+}
+
+// A power system: where it is polled, its model and whether it answers.
+Json::Value DeviceJson(const site::DeviceState& d) {
+    Json::Value j(Json::objectValue);
+    j["name"] = d.name;
+    j["data_id"] = d.dataId;
+    j["address"] = d.address;
+    j["port"] = d.port;
+    j["model"] = d.model;
+    j["cycles"] = static_cast<Json::UInt64>(d.cycles);
+    j["link_up"] = d.linkUp;
+    j["stalled"] = d.stalled;
+    j["availability_age_s"] = AgeSeconds(d.availabilityEpochMs);
     return j;
 }
 
@@ -171,6 +187,8 @@ Json::Value StateJson(const site::Snapshot& s) {
     for (size_t k = 0; k < s.outboxDropped.size(); ++k) {
         c["outbox_dropped"][site::kOutboxKinds[k]] = static_cast<Json::UInt64>(s.outboxDropped[k]);
     }
+    v["devices"] = Json::Value(Json::arrayValue);
+    for (const site::DeviceState& d : s.devices) v["devices"].append(DeviceJson(d));
     v["children"] = Json::Value(Json::arrayValue);
     const int64_t nowMs = site::NowEpochMs();
     for (const site::ChildState& child : s.children) v["children"].append(ChildJson(child, nowMs));

@@ -80,7 +80,10 @@ std::optional<double> RowValue(const MetricRow& row, const site::Field& field, c
 
 // The samples of one row for one child: one per channel record, or per entry
 // of an array field, or one; the index label numbers them from 1.
-void RowSamples(std::string& out, const std::string& siteName, const site::ChildState& child, const MetricRow& row) {
+// With several power systems each series names its `device` too.
+const char* DeviceLabel(const site::Snapshot& s) { return s.Several() ? "device" : ""; }
+
+void RowSamples(std::string& out, const site::Snapshot& s, const site::ChildState& child, const MetricRow& row) {
     const site::Layout* layout = site::LayoutOf(row.recordType);
     const auto count = site::ChannelCount(*layout, child.image.data(), child.image.size());
     if (!count) return;
@@ -96,7 +99,8 @@ void RowSamples(std::string& out, const std::string& siteName, const site::Child
             if (!value) continue;  // not provided: left out
             const std::string index = std::to_string((inChannel ? r : k) + 1);
             Sample(out, row.family,
-                   {{"site", siteName}, {"data_id", id}, {row.indexLabel, index}, {row.fixedLabel, row.fixedValue}},
+                   {{"site", s.site}, {DeviceLabel(s), child.system}, {"data_id", id}, {row.indexLabel, index},
+                    {row.fixedLabel, row.fixedValue}},
                    *value);
         }
     }
@@ -111,7 +115,7 @@ void MeasuredFamily(std::string& out, const site::Snapshot& s, int64_t nowMs, si
         if (std::string_view(row.family) != kMetricRows[first].family) break;
         for (const site::ChildState& child : s.children) {
             if (child.recordType == row.recordType && !site::IsStale(child, nowMs)) {
-                RowSamples(out, s.site, child, row);
+                RowSamples(out, s, child, row);
             }
         }
     }
@@ -131,7 +135,7 @@ void Timestamps(std::string& out, const site::Snapshot& s) {
     constexpr const char* kChild = "trm27k_last_update_timestamp_seconds";
     Family(out, kChild, "gauge", "When the child last published its values, seconds since 1970.");
     for (const site::ChildState& child : s.children) {
-        Sample(out, kChild, {{"site", s.site}, {"data_id", std::to_string(child.dataId)}},
+        Sample(out, kChild, {{"site", s.site}, {DeviceLabel(s), child.system}, {"data_id", std::to_string(child.dataId)}},
                static_cast<double>(child.epochMs) / 1000.0);
     }
     if (s.cycleEpochMs == 0) return;
@@ -160,6 +164,16 @@ void Alarms(std::string& out, const site::Snapshot& s) {
     Family(out, "trm27k_alarms_active", "gauge", "Active alarm rules by level (1 most severe).");
     for (int level = 1; level <= kLevels; ++level) {
         Sample(out, "trm27k_alarms_active", {{"site", s.site}, {"level", std::to_string(level)}}, active[level]);
+    }
+}
+
+// One series per power system: a silent or stalled one is down alone.
+void PowerSystems(std::string& out, const site::Snapshot& s) {
+    constexpr const char* kName = "trm27k_power_system_up";
+    Family(out, kName, "gauge", "1 while the power system answers on its line and its poll is not stalled.");
+    for (const site::DeviceState& d : s.devices) {
+        Sample(out, kName, {{"site", s.site}, {"device", d.name}, {"address", std::to_string(d.address)}},
+               d.Available() ? 1 : 0);
     }
 }
 
@@ -225,12 +239,18 @@ void RenderMetrics(const site::Snapshot& s, const std::string& version, int64_t 
     Sample(out, "trm27k_build_info", {{"version", version}}, 1);
     if (!s.model.empty()) {
         Family(out, "trm27k_device_info", "gauge", "The power system's model, once a cycle completed.");
-        Sample(out, "trm27k_device_info", {{"site", s.site}, {"model", s.model}}, 1);
+        if (!s.Several()) Sample(out, "trm27k_device_info", {{"site", s.site}, {"model", s.model}}, 1);
+        for (const site::DeviceState& d : s.devices) {
+            if (s.Several() && !d.model.empty()) {
+                Sample(out, "trm27k_device_info", {{"site", s.site}, {"device", d.name}, {"model", d.model}}, 1);
+            }
+        }
     }
     Family(out, "trm27k_up", "gauge", "1 while the line is up and the poll is not stalled.");
     Sample(out, "trm27k_up", {{"site", s.site}}, s.Available() ? 1 : 0);
     Family(out, "trm27k_link_up", "gauge", "1 while the serial line is up.");
     Sample(out, "trm27k_link_up", {{"site", s.site}}, s.linkUp ? 1 : 0);
+    if (s.Several()) PowerSystems(out, s);
     if (s.uplink != site::Snapshot::Uplink::None) {
         Family(out, "trm27k_mqtt_connected", "gauge", "1 while the MQTT broker is connected.");
         Sample(out, "trm27k_mqtt_connected", {{"site", s.site}}, s.uplink == site::Snapshot::Uplink::Up ? 1 : 0);

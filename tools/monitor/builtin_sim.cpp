@@ -11,8 +11,10 @@ bool BuiltinSimulator::LoadScenario(const std::string& scenarioFile, std::string
            sim_->SetScenario(scenario, error);
 }
 
-bool BuiltinSimulator::Start(bool pace, std::string& slavePath, std::string& error) {
+bool BuiltinSimulator::Start(bool pace, const std::vector<uint8_t>& addresses, std::string& slavePath,
+                             std::string& error) {
     if (!tools::OpenPty(pty_, error)) return false;
+    sim_->SetAddresses(addresses);
     slavePath = pty_.slavePath;
     sim::LoopOptions options;
     options.pacedBaud = pace ? 9600 : 0;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "serial_port.h"
 #include "simulator.h"
@@ -18,8 +19,9 @@ public:
     // Takes the scenario in `scenarioFile` instead of the default one;
     // false with the reason when the file does not load.
     bool LoadScenario(const std::string& scenarioFile, std::string& error);
-    // Starts, paced at 9600 baud when `pace`. `slavePath` is the line to open.
-    bool Start(bool pace, std::string& slavePath, std::string& error);
+    // Starts, paced at 9600 baud when `pace`, answering `addresses` (empty:
+    // the scenario's). `slavePath` is the line to open.
+    bool Start(bool pace, const std::vector<uint8_t>& addresses, std::string& slavePath, std::string& error);
     void Stop();
 
 private:

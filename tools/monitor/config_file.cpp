@@ -6,7 +6,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <set>
+#include <cstring>
+#include <map>
 
 namespace monitor {
 
@@ -123,18 +124,88 @@ bool CheckObject(const Json::Value& v, Shape in, const std::string& path, std::s
 }
 
 // The rectifier child takes the main device's data id; AC and DC children
-// must differ from it and from each other, or one child's history would be
-// restored into another.
-bool CheckUniqueIds(const Json::Value& config, std::string& error) {
-    std::set<unsigned int> seen = {config["data_id"].asUInt()};
-    for (const char* list : {"acSetting", "dcSetting"}) {
-        const Json::Value& entries = config[list];
-        for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
-            const unsigned int id = entries[i]["data_id"].asUInt();
-            if (seen.insert(id).second) continue;
-            error = Refuse(std::string(list) + "[" + std::to_string(i) + "].data_id",
-                           ("data id " + std::to_string(id) + " is used twice").c_str());
-            return false;
+// must differ from it and from each other, across every power system of the
+// site, or one child's history would be restored into another and two
+// systems would share topics, metrics and API paths.
+class IdRegister {
+public:
+    bool Add(unsigned int id, const std::string& place, std::string& error) {
+        const auto [at, fresh] = places_.emplace(id, place);
+        if (fresh) return true;
+        error = Refuse(place, ("data id " + std::to_string(id) + " is used twice (also at " + at->second +
+                               ")").c_str());
+        return false;
+    }
+    bool AddDevice(const Json::Value& config, const std::string& prefix, std::string& error) {
+        if (!Add(config["data_id"].asUInt(), prefix + "data_id", error)) return false;
+        for (const char* list : {"acSetting", "dcSetting"}) {
+            const Json::Value& entries = config[list];
+            for (Json::ArrayIndex i = 0; i < entries.size(); ++i) {
+                const std::string place = prefix + list + "[" + std::to_string(i) + "].data_id";
+                if (!Add(entries[i]["data_id"].asUInt(), place, error)) return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    std::map<unsigned int, std::string> places_;
+};
+
+// "name" and "port" of a power system: texts that name it in topics and labels.
+bool TakeText(Json::Value& element, const char* key, const std::string& prefix, std::string& out,
+              std::string& error) {
+    if (!element.isMember(key)) return true;
+    const Json::Value v = element[key];
+    element.removeMember(key);
+    const bool topicSafe = std::strcmp(key, "port") == 0 ||
+                           (v.isString() && v.asString().find_first_of("/+# \"\\") == std::string::npos);
+    if (v.isString() && !v.asString().empty() && topicSafe) {
+        out = v.asString();
+        return true;
+    }
+    error = Refuse(prefix + key, "must be a text without '/', '+', '#', spaces or quotes");
+    return false;
+}
+
+bool OneSystem(const Json::Value& element, const std::string& prefix, SystemConfig& out, std::string& error) {
+    if (!element.isObject()) {
+        error = Refuse(prefix.substr(0, prefix.size() - 1), "must be an object");
+        return false;
+    }
+    out.device = element;
+    if (element.isMember("monitor")) {
+        error = Refuse(prefix + "monitor", "belongs beside \"devices\", not in an element");
+        return false;
+    }
+    if (!TakeText(out.device, "name", prefix, out.name, error) ||
+        !TakeText(out.device, "port", prefix, out.port, error)) {
+        return false;
+    }
+    if (!CheckDeviceConfig(out.device, error)) {
+        error.insert(error.rfind("key \"", 0) == 0 ? 5 : 0, prefix);
+        return false;
+    }
+    if (out.name.empty()) out.name = "addr" + std::to_string(out.device.get("address", 1).asUInt());
+    return true;
+}
+
+// Two systems of one name, or one address twice on a bus, cannot be told apart.
+bool CheckDistinctSystems(const std::vector<SystemConfig>& systems, std::string& error) {
+    for (size_t i = 0; i < systems.size(); ++i) {
+        for (size_t k = 0; k < i; ++k) {
+            const std::string at = "devices[" + std::to_string(i) + "]";
+            if (systems[i].name == systems[k].name) {
+                error = Refuse(at + ".name", ("\"" + systems[i].name + "\" is the name of devices[" +
+                                              std::to_string(k) + "] too; give each a \"name\"").c_str());
+                return false;
+            }
+            if (systems[i].port == systems[k].port &&
+                systems[i].device.get("address", 1).asUInt() == systems[k].device.get("address", 1).asUInt()) {
+                error = Refuse(at + ".address", ("the same address and port as devices[" + std::to_string(k) +
+                                                 "]").c_str());
+                return false;
+            }
         }
     }
     return true;
@@ -190,7 +261,39 @@ bool CheckDeviceConfig(const Json::Value& config, std::string& error) {
         error = "key \"rcSetting\": missing (the rectifier group's entry, {} at least)";
         return false;
     }
-    return CheckUniqueIds(config, error);
+    IdRegister ids;
+    return ids.AddDevice(config, "", error);
+}
+
+bool SystemsOf(const Json::Value& config, std::vector<SystemConfig>& out, std::string& error) {
+    out.clear();
+    if (!config.isMember("devices")) {
+        SystemConfig one;
+        one.device = config;
+        one.device.removeMember("monitor");
+        if (!CheckDeviceConfig(config, error)) return false;
+        one.name = "addr" + std::to_string(config.get("address", 1).asUInt());
+        out.push_back(std::move(one));
+        return true;
+    }
+    for (const std::string& key : config.getMemberNames()) {
+        if (key == "devices" || key == "monitor") continue;
+        error = Refuse(key, "unknown beside \"devices\" (it belongs in an element of it)");
+        return false;
+    }
+    const Json::Value& list = config["devices"];
+    if (!list.isArray() || list.empty()) {
+        error = Refuse("devices", "must be an array of one device configuration or more");
+        return false;
+    }
+    IdRegister ids;
+    for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+        const std::string prefix = "devices[" + std::to_string(i) + "].";
+        SystemConfig one;
+        if (!OneSystem(list[i], prefix, one, error) || !ids.AddDevice(one.device, prefix, error)) return false;
+        out.push_back(std::move(one));
+    }
+    return CheckDistinctSystems(out, error);
 }
 
 }  // namespace monitor

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <spdlog/sinks/stdout_sinks.h>
 #include <spdlog/spdlog.h>
@@ -19,11 +21,16 @@
 namespace monitor {
 
 MonitorApp::~MonitorApp() {
-    if (controller_) controller_->Drain();
+    DrainAll();
     StopOutputs();
     simulator_.Stop();
-    device_.reset();
-    controller_.reset();
+    systems_.clear();
+}
+
+void MonitorApp::DrainAll() {
+    for (PowerSystem& s : systems_) {
+        if (s.controller) s.controller->Drain();
+    }
 }
 
 int MonitorApp::Fail(int status, const std::string& reason) {
@@ -53,14 +60,18 @@ bool MonitorApp::SetUpSummary() {
     return true;
 }
 
-void MonitorApp::SetUpLogging() {
-    auto logger = spdlog::stderr_logger_mt("trm27k");
-    logger->set_pattern("%Y-%m-%d %H:%M:%S [%l] %v");
-    logger->set_level(spdlog::level::from_str(options_.logLevel));
+void MonitorApp::SetUpLogging(MonitorController& controller) {
+    auto logger = spdlog::get("trm27k");
+    if (!logger) {
+        logger = spdlog::stderr_logger_mt("trm27k");
+        logger->set_pattern("%Y-%m-%d %H:%M:%S [%l] %v");
+        logger->set_level(spdlog::level::from_str(options_.logLevel));
+    }
     // Standard error tells a repeated line once a minute with its count;
-    // the event file keeps every line.
-    controller_->SetLogSink([this, logger](const host::LogLine& line) {
-        controller_->NoteLogLine(line.text);
+    // the event file keeps every line. The sink lives in the controller.
+    MonitorController* self = &controller;
+    controller.SetLogSink([this, self, logger](const host::LogLine& line) {
+        self->NoteLogLine(line.text);
         uint64_t held = 0;
         if (logLimiter_.Pass(line.text, LogLimiter::Clock::now(), held)) {
             if (held > 0) {
@@ -119,20 +130,54 @@ int MonitorApp::OpenHistory() {
     return Fail(2, error);
 }
 
+// One main device per power system, each configured exactly as one alone.
 int MonitorApp::CreateDevice() {
-    const Json::Value& config = options_.device;
     std::string error;
     if (!plugin_.Load(options_.plugin, error)) return Fail(1, error);
-    device_ = plugin_.CreateMain(error);
-    if (!device_) return Fail(1, error);
-    if (dynamic_cast<PMBusProtocol*>(device_.get()) == nullptr) {
+    for (const SystemConfig& config : options_.systems) {
+        PowerSystem& system = systems_.emplace_back();
+        system.config = config;
+        if (const int status = CreateSystem(system)) return status;
+        site::DeviceState state;
+        state.name = config.name;
+        state.dataId = config.device["data_id"].asUInt();
+        state.address = static_cast<int>(config.device.get("address", 1).asUInt());
+        state.port = config.port.empty() ? options_.port : config.port;
+        model_->AddDevice(state);
+        model_->SetThresholdsOf(config.device);
+    }
+    AssignBuses();
+    return 0;
+}
+
+int MonitorApp::CreateSystem(PowerSystem& system) {
+    const Json::Value& config = system.config.device;
+    std::string error;
+    system.controller = std::make_shared<MonitorController>(*model_, options_.fast);
+    system.controller->SetSystem(system.config.name, options_.systems.size() > 1);
+    SetUpLogging(*system.controller);
+    system.device = plugin_.CreateMain(error);
+    if (!system.device) return Fail(1, error);
+    if (dynamic_cast<PMBusProtocol*>(system.device.get()) == nullptr) {
         return Fail(1, "the plug-in's main device is not a serial protocol device");
     }
     const Json::Value& id = config["data_id"];
     if (!id.isNull() && !id.isUInt()) return Fail(2, "\"data_id\" must be a non-negative integer");
-    device_->Init(controller_, id.asUInt(), config);
-    if (!device_->InitSetting(config)) return Fail(2, "the plug-in refused the configuration");
+    system.device->Init(system.controller, id.asUInt(), config);
+    if (!system.device->InitSetting(config)) return Fail(2, "the plug-in refused the configuration");
     return 0;
+}
+
+// Power systems on one port share its line; one without a port of its own
+// is on the monitor's --port, or the built-in simulator.
+void MonitorApp::AssignBuses() {
+    for (size_t k = 0; k < systems_.size(); ++k) {
+        const std::string port = systems_[k].config.port.empty() ? options_.port : systems_[k].config.port;
+        auto bus = std::find_if(buses_.begin(), buses_.end(), [&port](const Bus& b) { return b.port == port; });
+        if (bus == buses_.end()) bus = buses_.insert(buses_.end(), Bus{port, "", nullptr, {}});
+        bus->systems.push_back(k);
+        systems_[k].bus = static_cast<size_t>(bus - buses_.begin());
+    }
 }
 
 // The alarms that were active when the last run stopped, so that their clear
@@ -284,12 +329,21 @@ void MonitorApp::StopOutputs() {
     events_.Flush();
 }
 
-void MonitorApp::AnswerQueries() {
+// With `bus`, only the queries of its power systems (a child of another
+// line is read on that line's thread, never across); a query for no known
+// child belongs to the first line.
+void MonitorApp::AnswerQueries(const Bus* bus) {
     for (const Query& q : options_.queries) {
         Json::Value v(Json::objectValue);
         v["data_id"] = q.dataId;
         v["key"] = q.key;
-        const auto child = device_->GetChildVDevice(q.dataId);
+        std::shared_ptr<SMDVDevice> child;
+        size_t owner = 0;
+        for (size_t k = 0; k < systems_.size() && !child; ++k) {
+            child = systems_[k].device->GetChildVDevice(q.dataId);
+            if (child) owner = systems_[k].bus;
+        }
+        if (bus != nullptr && bus != &buses_[owner]) continue;
         try {
             if (!child) throw std::out_of_range("no such child");
             v["value"] = site::FloatJson(child->Get_Value(0, q.key));
@@ -302,42 +356,68 @@ void MonitorApp::AnswerQueries() {
 
 // A port another program holds is refused at once: two pollers on one line
 // would take each other's replies.
-int MonitorApp::OpenLine(std::string& path) {
+int MonitorApp::OpenLines() {
     std::string error;
-    path = options_.port;
-    if (path.empty() && !simulator_.Start(!options_.fast, path, error)) {
-        return Fail(1, error);
+    for (Bus& bus : buses_) {
+        bus.path = bus.port;
+        if (bus.path.empty()) {
+            std::vector<uint8_t> addresses;
+            for (size_t k : bus.systems) addresses.push_back(dynamic_cast<PMBusProtocol&>(*systems_[k].device).Address());
+            if (!simulator_.Start(!options_.fast, addresses, bus.path, error)) return Fail(1, error);
+        }
+        const auto& protocol = dynamic_cast<PMBusProtocol&>(*systems_[bus.systems.front()].device);
+        const int fd = tools::OpenSerialPort(bus.path, protocol.BaudRate(), error);
+        if (fd < 0) return Fail(1, error);
+        bus.line = std::make_shared<LineTransport>();
+        bus.line->Attach(fd);
     }
-    const auto* protocol = dynamic_cast<PMBusProtocol*>(device_.get());
-    const int fd = tools::OpenSerialPort(path, protocol->BaudRate(), error);
-    if (fd < 0) return Fail(1, error);
-    line_ = std::make_shared<LineTransport>();
-    line_->Attach(fd);
-    controller_->SetTransport(line_);
     return 0;
 }
 
-int MonitorApp::Poll(const std::string& path, const std::atomic<bool>& stop) {
-    auto& protocol = dynamic_cast<PMBusProtocol&>(*device_);
+// Polls one line until `stop`; false when it was lost with --exit-on-loss.
+bool MonitorApp::PollBus(Bus& bus, const std::atomic<bool>& stop) {
+    std::vector<BusDevice> devices;
+    for (size_t k : bus.systems) {
+        PowerSystem& s = systems_[k];
+        devices.push_back({dynamic_cast<PMBusProtocol&>(*s.device), *s.controller, std::make_shared<BusSeat>(),
+                           systems_.size() > 1 ? s.config.name : ""});
+    }
     PollSettings settings;
     settings.firstByteMs = static_cast<int>(options_.firstByteMs);
     settings.gapMs = static_cast<int>(options_.gapMs);
-    settings.baud = protocol.BaudRate();
+    settings.baud = devices.front().device.BaudRate();
     settings.shortGate = options_.fast;
     settings.markReady = !options_.fullPoll;
     settings.exitOnLoss = options_.exitOnLoss;
     settings.cycles = options_.cycles;
-    settings.port = path;
-    PollLoop loop(protocol, *line_, *controller_, settings);
+    settings.siteCycles = &siteCycles_;
+    settings.halt = &halt_;
+    settings.port = bus.path;
+    PollLoop loop(devices, *bus.line, settings);
     loop.OnExchangeEnd([this](bool) { notifier_.Progress(); });
     loop.OnLineWait([this] { notifier_.Progress(); });
-    const bool ok = loop.Run(stop, [this](long) { AnswerQueries(); });
-    if (ok) notifier_.Stopping();
-    controller_->Drain();
-    tools::CloseSerialPort(line_->Fd());
-    line_->Attach(-1);
+    const bool ok = loop.Run(stop, [this, &bus](long) { AnswerQueries(&bus); });
+    tools::CloseSerialPort(bus.line->Fd());
+    bus.line->Attach(-1);
+    return ok;
+}
+
+// One thread per line beyond the first, which polls on this one; a line
+// that ends (lost with --exit-on-loss) stops the others.
+int MonitorApp::Poll(const std::atomic<bool>& stop) {
+    std::atomic<bool> lost{false};
+    const auto run = [this, &stop, &lost](Bus& bus) {
+        if (!PollBus(bus, stop)) lost = true;
+        halt_ = true;
+    };
+    std::vector<std::thread> others;
+    for (size_t k = 1; k < buses_.size(); ++k) others.emplace_back(run, std::ref(buses_[k]));
+    run(buses_.front());
+    for (std::thread& t : others) t.join();
+    if (!lost) notifier_.Stopping();
+    DrainAll();
     StopOutputs();
-    if (!ok) return Fail(1, "the line was lost");
+    if (lost) return Fail(1, "the line was lost");
     return StorageStatus();
 }
 
@@ -364,26 +444,27 @@ int MonitorApp::Run(const std::atomic<bool>& stop) {
     if (const char* stale = std::getenv("TRM27K_TEST_STALE_AFTER_MS")) {
         site::SetStaleAfterMsForTest(std::atol(stale));
     }
+    if (const char* silent = std::getenv("TRM27K_TEST_SILENT_AFTER_MS")) {
+        PollWatch::SetSilentAfterForTest(std::chrono::milliseconds(std::atol(silent)));
+    }
     model_->ReportEveryRuleBatch(options_.eventsRules == "all");
     if (const int status = OpenEvents()) return status;
     model_->AddListener(summary_.get());
     if (const int status = OpenHistory()) return status;
-    controller_ = std::make_shared<MonitorController>(*model_, options_.fast);
-    SetUpLogging();
     if (const int status = CreateDevice()) return status;
-    if (store_.IsOpen()) RestoreImages(store_, *device_);
-    model_->SetThresholdsOf(options_.device);
+    for (const PowerSystem& s : systems_) {
+        if (store_.IsOpen()) RestoreImages(store_, *s.device);
+    }
     RestoreAlarms();
     if (options_.cycles == 0) {
         AnswerQueries();
         return 0;
     }
     if (const int status = StartOutputs()) return status;
-    std::string path;
-    if (const int status = OpenLine(path)) return status;
+    if (const int status = OpenLines()) return status;
     notifier_.Ready("configured, polling " + (options_.port.empty() ? "the built-in simulator" : options_.port));
     model_->SetLink(true);
-    const int status = Poll(path, stop);
+    const int status = Poll(stop);
     model_->SetLink(false);
     return status;
 }

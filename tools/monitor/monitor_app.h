@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "alarm_command.h"
 #include "builtin_sim.h"
@@ -36,9 +38,27 @@ public:
     int Run(const std::atomic<bool>& stop);
 
 private:
+    // One power system: its controller, the plug-in's main device for it,
+    // and the line it is polled on.
+    struct PowerSystem {
+        SystemConfig config;
+        std::shared_ptr<MonitorController> controller;
+        std::shared_ptr<SMDSPDevice> device;
+        size_t bus = 0;
+    };
+    // One line with its power systems, polled by a thread of its own.
+    struct Bus {
+        std::string port;  // as configured; empty: the built-in simulator
+        std::string path;  // what is opened
+        std::shared_ptr<LineTransport> line;
+        std::vector<size_t> systems;
+    };
+
     int Fail(int status, const std::string& reason);
     bool SetUpSummary();
-    void SetUpLogging();
+    void SetUpLogging(MonitorController& controller);
+    int CreateSystem(PowerSystem& system);
+    void AssignBuses();
     int OpenEvents();
     int OpenHistory();
     bool HasHistoryFile() const;
@@ -50,9 +70,11 @@ private:
     int StartHttp();
     int StartSnmp();
     void StopOutputs();
-    void AnswerQueries();
-    int OpenLine(std::string& path);
-    int Poll(const std::string& path, const std::atomic<bool>& stop);
+    void AnswerQueries(const Bus* bus = nullptr);
+    int OpenLines();
+    bool PollBus(Bus& bus, const std::atomic<bool>& stop);
+    int Poll(const std::atomic<bool>& stop);
+    void DrainAll();
     int StorageStatus();
 
     Options options_;
@@ -69,10 +91,11 @@ private:
     std::unique_ptr<alarm_command::AlarmCommandOutput> alarmCommand_;
     std::unique_ptr<syslog_output::SyslogOutput> syslog_;
     Plugin plugin_;  // before the devices: unloaded after they are gone
-    std::shared_ptr<MonitorController> controller_;
     LogLimiter logLimiter_;  // the plug-in's log lines, on the threads that make them
-    std::shared_ptr<LineTransport> line_;
-    std::shared_ptr<SMDSPDevice> device_;
+    std::vector<PowerSystem> systems_;
+    std::vector<Bus> buses_;
+    std::atomic<long> siteCycles_{0};
+    std::atomic<bool> halt_{false};  // one line ended: the others stop too
     BuiltinSimulator simulator_;
 };
 

@@ -15,7 +15,7 @@ MonitorController::MonitorController(site::SiteModel& model, bool skipPauses)
 void MonitorController::PublishRecord(SMDVDevice& device, int type, const uint8_t* data,
                                       unsigned int length, bool) {
     ++recordsSinceReset_;
-    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, site::LocalIsoTime());
+    model_.OnRecord(device.DataId(), device.DeviceType(), type, data, length, site::LocalIsoTime(), system_);
 }
 
 bool MonitorController::BatchCheck(SMDVDevice& device, const std::vector<rule_value>& rules) {
@@ -38,6 +38,7 @@ bool MonitorController::SendCommand(PMBusProtocol& device, uint8_t cid1, uint8_t
     v["cid1"] = cid1;
     v["cid2"] = cid2;
     v["info"] = site::HexText(info, infoBytes);
+    if (systemInEvents_) v["system"] = system_;
     model_.Report("command", std::move(v));
     return SMDController::SendCommand(device, cid1, cid2, info, infoLength);
 }

@@ -41,6 +41,13 @@ public:
     void Drain() { queue_.Drain(); }
     // The site model this controller feeds.
     site::SiteModel& Model() { return model_; }
+    // The power system whose devices this controller serves (its records
+    // are told with it; its commands too when `inEvents`, on a site of several).
+    void SetSystem(std::string name, bool inEvents = false) {
+        system_ = std::move(name);
+        systemInEvents_ = inEvents;
+    }
+    const std::string& System() const { return system_; }
     // Frame errors since the last command: only the first of an exchange is
     // reported, a hostile line would otherwise fill the event file.
     int FrameErrorsThisExchange() const { return frameErrorsThisExchange_; }
@@ -52,6 +59,8 @@ public:
 
 private:
     site::SiteModel& model_;
+    std::string system_;
+    bool systemInEvents_ = false;
     bool skipPauses_;
     std::atomic<bool> cycleEnded_{false};
     int recordsSinceReset_ = 0;  // poll thread only

@@ -56,6 +56,19 @@ bool ParseQuery(const std::string& text, Query& out) {
     return true;
 }
 
+// "N" or "N-M" within [low, high], N not above M.
+bool ParseRange(const std::string& text, long long low, long long high, long long& first, long long& last) {
+    const size_t dash = text.find('-');
+    const std::string a = text.substr(0, dash), b = dash == std::string::npos ? a : text.substr(dash + 1);
+    const auto whole = [](const std::string& t) {
+        return !t.empty() && t.size() <= 6 && t.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!whole(a) || !whole(b)) return false;
+    first = std::atoll(a.c_str());
+    last = std::atoll(b.c_str());
+    return low <= first && first <= last && last <= high;
+}
+
 std::string Broker(const std::string& text) {
     mqtt::MqttSettings s;
     return mqtt::ParseBroker(text, s) ? "" : "wants HOST or HOST:PORT, not '" + text + "'";
@@ -213,7 +226,7 @@ const OptionRow kOptions[] = {
      "list the serial ports and ask each for the device model, then exit (0: a device "
      "answered); only --port if given, else only USB and platform ports",
      &Options::scan, nullptr, 0, 0, true},
-    {"address", "N", "the address --scan asks (repeatable; default 1)", &Options::addresses,
+    {"address", "N", "the address --scan asks, or a range N-M (repeatable; default 1)", &Options::addresses,
      nullptr, 0, 255, true},
     Flag("exit-on-loss", "exit with status 1 when the line is lost, instead of reopening it",
          &Options::exitOnLoss),
@@ -249,11 +262,31 @@ void AddToCommandLine(CLI::App& app, const OptionRow& row, Options& o) {
             app.add_option(name, o.*m, row.help)->type_name(row.value)->check(
                 CLI::Range(row.low, row.high));
         }
+        // N, or a range N-M (both ends included).
         void operator()(std::vector<long long> Options::*m) const {
-            app.add_option(name, o.*m, row.help)
+            Options& target = o;
+            const long long low = row.low, high = row.high;
+            app.add_option_function<std::vector<std::string>>(
+                   name,
+                   [&target, m, low, high](const std::vector<std::string>& texts) {
+                       for (const std::string& text : texts) {
+                           long long first = 0, last = 0;
+                           ParseRange(text, low, high, first, last);
+                           for (long long k = first; k <= last; ++k) (target.*m).push_back(k);
+                       }
+                   },
+                   row.help)
                 ->type_name(row.value)
                 ->allow_extra_args(false)
-                ->check(CLI::Range(row.low, row.high));
+                ->check(CLI::Validator(
+                    [low, high](std::string& text) {
+                        long long first = 0, last = 0;
+                        return ParseRange(text, low, high, first, last)
+                                   ? std::string()
+                                   : "wants N or N-M from " + std::to_string(low) + " to " + std::to_string(high) +
+                                         ", not '" + text + "'";
+                    },
+                    ""));
         }
         void operator()(std::vector<Query> Options::*m) const {
             Options& target = o;
@@ -378,13 +411,12 @@ bool LoadDeviceConfig(Options& o, const std::set<std::string>& given, std::strin
                             : LoadConfigFile(o.config, config, error);
     if (!loaded) return false;
     const std::string origin = o.config.empty() ? "the built-in configuration" : o.config;
-    if (!CheckDeviceConfig(config, error) ||
+    if (!SystemsOf(config, o.systems, error) ||
         !ApplyMonitorObject(config.get("monitor", Json::objectValue), given, o, error)) {
         error = origin + ": " + error;
         return false;
     }
-    config.removeMember("monitor");
-    o.device = std::move(config);
+    o.device = o.systems.front().device;
     return true;
 }
 

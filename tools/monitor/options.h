@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include "cli.h"
+#include "config_file.h"
 
 namespace monitor {
 
@@ -43,8 +44,10 @@ struct Options {
     std::vector<long long> addresses;  // probed by --scan; empty: address 1
     bool exitOnLoss = false;     // a lost line ends the run (status 1) instead of being reopened
 
-    // The device configuration for the plug-in: the --config file without
-    // its "monitor" object, or the built-in one.
+    // The power systems of the site, each with its device configuration for
+    // the plug-in (the --config file without its "monitor" object, or the
+    // built-in one); `device` is the first one's.
+    std::vector<SystemConfig> systems;
     Json::Value device;
 
     // Northbound outputs.

@@ -28,7 +28,8 @@ void PollLoop::LinkDown(const std::string& reason) {
     tools::CloseSerialPort(line_.Fd());
     line_.Attach(-1);
     line_.SetHold(false);
-    if (device_.IsProcessing()) device_.process_error();
+    if (active_ != nullptr) active_->bus.device.process_error();
+    active_ = nullptr;
     stats_.link = LinkState::Down;
     backoff_ = kFirstBackoff;
     std::fprintf(stderr, "trm27k-monitor: the line %s was lost: %s\n", settings_.port.c_str(),
@@ -37,17 +38,27 @@ void PollLoop::LinkDown(const std::string& reason) {
     v["state"] = "down";
     v["reason"] = reason;
     v["port"] = settings_.port;
-    model_.SetLink(false, std::move(v));
+    SetLinks(false, std::move(v));
+}
+
+// The line's state is every device's on it; the event is told once.
+void PollLoop::SetLinks(bool up, Json::Value event) {
+    std::vector<std::string> names;
+    for (const auto& s : stations_) {
+        s->stats.link = up ? LinkState::Up : LinkState::Down;
+        names.push_back(s->bus.controller.System());
+    }
+    model_.SetSystemsLink(names, up, std::move(event));
 }
 
 // Waits out the backoff (watching `stop`), then tries the port once.
 void PollLoop::Reconnect(const std::atomic<bool>& stop) {
     const auto due = Clock::now() + backoff_;
-    while (!stop && Clock::now() < due) {
+    while (!Stopping(stop) && Clock::now() < due) {
         if (onLineWait_) onLineWait_();
         std::this_thread::sleep_for(kStopCheck);
     }
-    if (stop) return;
+    if (Stopping(stop)) return;
     std::string error;
     const int fd = tools::OpenSerialPort(settings_.port, settings_.baud, error);
     if (fd < 0) {
@@ -58,13 +69,13 @@ void PollLoop::Reconnect(const std::atomic<bool>& stop) {
     ++stats_.reconnects;
     stats_.link = LinkState::Up;
     lastEnd_ = lastByte_ = Clock::now();
-    watch_.OnLinkUp(lastEnd_);
+    for (auto& s : stations_) s->watch.OnLinkUp(lastEnd_);
     std::fprintf(stderr, "trm27k-monitor: the line %s is back\n", settings_.port.c_str());
     Json::Value v(Json::objectValue);
     v["state"] = "up";
     v["port"] = settings_.port;
     v["device"] = Resolved(settings_.port);  // the reconnect counter counts these
-    model_.SetLink(true, std::move(v));
+    SetLinks(true, std::move(v));
 }
 
 }  // namespace monitor

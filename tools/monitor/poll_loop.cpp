@@ -38,19 +38,29 @@ constexpr size_t kLongestFrame = host::FrameReceiver::kMaxBody + 2;
 constexpr auto kGate = std::chrono::seconds(2);
 }  // namespace
 
+PollLoop::PollLoop(const std::vector<BusDevice>& devices, LineTransport& line, const PollSettings& settings)
+    : line_(line), model_(devices.front().controller.Model()), settings_(settings) {
+    // Devices that share the line take turns: each cycle lasts as many times longer.
+    const Clock::duration minCycle =
+        (settings.shortGate ? Clock::duration(std::chrono::seconds(1)) : kGate) * static_cast<int>(devices.size());
+    for (const BusDevice& d : devices) {
+        stations_.push_back(std::make_unique<Station>(d, minCycle));
+        d.controller.SetTransport(d.seat);
+    }
+}
+
 PollLoop::PollLoop(PMBusProtocol& device, LineTransport& line, MonitorController& controller,
                    const PollSettings& settings)
-    : device_(device),
-      line_(line),
-      controller_(controller),
-      model_(controller.Model()),
-      settings_(settings),
-      watch_(controller, stats_, device.Address(),
-             settings.shortGate ? Clock::duration(std::chrono::seconds(1)) : kGate) {}
+    : PollLoop({BusDevice{device, controller, std::make_shared<BusSeat>(), ""}}, line, settings) {}
+
+bool PollLoop::CyclesDone() const {
+    const long done = settings_.siteCycles != nullptr ? settings_.siteCycles->load() : stats_.cycles.load();
+    return settings_.cycles >= 0 && done >= settings_.cycles;
+}
 
 bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)>& onCycle) {
-    cycleStart_ = Clock::now();
-    while (!stop && (settings_.cycles < 0 || stats_.cycles < settings_.cycles)) {
+    for (auto& s : stations_) s->cycleStart = Clock::now();
+    while (!Stopping(stop) && !CyclesDone()) {
         if (line_.Fd() < 0) {
             Reconnect(stop);
             continue;
@@ -63,10 +73,11 @@ bool PollLoop::Run(const std::atomic<bool>& stop, const std::function<void(long)
     return true;
 }
 
-// One pass: send what is due, wait for the line, take what came, end an
-// exchange whose time is up. False with a reason when the line is lost.
+// One pass: give the line to whoever is due, send what is held, wait for the
+// line, take what came, end an exchange whose time is up. False with a
+// reason when the line is lost.
 bool PollLoop::Turn(const std::function<void(long)>& onCycle, std::string& lost) {
-    if (!device_.IsProcessing()) StartExchange();
+    if (active_ == nullptr) Dispatch();
     if (line_.HasHeld() && LineQuiet(Clock::now())) SendHeld();
     if (line_.Failed()) {
         lost = line_.FailReason();
@@ -83,25 +94,48 @@ bool PollLoop::Turn(const std::function<void(long)>& onCycle, std::string& lost)
             lost = "hang-up";
             return false;
         }
+        Station* replying = active_;
         if (!ReadLine(lost)) return false;
-        AfterReply(onCycle);
+        if (replying != nullptr) AfterReply(*replying, onCycle);
     }
     CheckTimeout();
-    watch_.Check(Clock::now(), device_.Step());
+    const auto now = Clock::now();
+    for (auto& s : stations_) s->watch.Check(now, s->bus.device.Step());
     return true;
 }
 
-// The main device decides whether to send; with a short gate it may send at once.
-void PollLoop::StartExchange() {
-    if (settings_.shortGate) {
-        device_.SetUpdateTime(host_local_now() - boost::posix_time::seconds(2));
+// The line is free: the next device in turn with a command (one it made at
+// its last reply, or one RefreshStatus makes now) gets it for one exchange.
+// A device whose reply timed out waits one more first-byte time for its
+// next command (see LineQuiet); meanwhile the others go first.
+void PollLoop::Dispatch() {
+    const bool othersFirst = stations_.size() > 1 && timedOut_ != nullptr &&
+                             Clock::now() - lastTimeout_ < milliseconds(settings_.firstByteMs);
+    for (size_t k = 0; k < stations_.size(); ++k) {
+        Station& s = *stations_[(next_ + k) % stations_.size()];
+        if (othersFirst && &s == timedOut_) continue;
+        if (!s.bus.seat->HasCommand() && !s.bus.device.IsProcessing()) StartExchange(s);
+        if (!s.bus.seat->HasCommand()) continue;
+        next_ = (next_ + k + 1) % stations_.size();
+        active_ = &s;
+        // The exchange begins when its command goes to the line, written or
+        // held for a quiet line.
+        exchangeStart_ = Clock::now();
+        exchangeBytes_ = 0;
+        line_.DiscardInput();
+        const std::string& command = s.bus.seat->Command();
+        line_.Write(reinterpret_cast<const uint8_t*>(command.data()), command.size());
+        s.bus.seat->Clear();
+        return;
     }
-    const uint64_t before = line_.Writes();
-    device_.RefreshStatus();
-    if (line_.Writes() != before) exchangeBytes_ = 0;
-    // The exchange begins when its command is made, written or held for a
-    // quiet line.
-    if (device_.IsProcessing()) exchangeStart_ = Clock::now();
+}
+
+// The main device decides whether to send; with a short gate it may send at once.
+void PollLoop::StartExchange(Station& s) {
+    if (settings_.shortGate) {
+        s.bus.device.SetUpdateTime(host_local_now() - boost::posix_time::seconds(2));
+    }
+    s.bus.device.RefreshStatus();
 }
 
 // A command held for a quiet line goes now. The hold ends after two
@@ -129,7 +163,7 @@ bool PollLoop::ReadLine(std::string& lost) {
 
 // Only a command that has left may take bytes; anything else is dropped.
 void PollLoop::Feed(ssize_t n) {
-    if (!device_.IsProcessing() || line_.HasHeld()) {
+    if (active_ == nullptr || line_.HasHeld()) {
         stats_.bytesDiscarded += static_cast<uint64_t>(n);
         bytesWhileHeld_ = bytesWhileHeld_ || line_.HasHeld();
         return;
@@ -139,13 +173,15 @@ void PollLoop::Feed(ssize_t n) {
         std::memcpy(exchangeHead_ + exchangeBytes_, buffer_, take);
     }
     exchangeBytes_ += static_cast<uint64_t>(n);
-    const uint64_t writes = line_.Writes();
-    device_.process(buffer_, static_cast<unsigned int>(n));
-    if (device_.IsProcessing() && line_.Writes() == writes && !line_.HasHeld()) return;
-    // A reply ended the exchange (the next command may already be out, or
-    // held for a quiet line: its exchange begins now).
-    lastEnd_ = exchangeStart_ = lastByte_;
-    watch_.OnReply(lastByte_);
+    Station& s = *active_;
+    const uint64_t made = s.bus.seat->Made();
+    s.bus.device.process(buffer_, static_cast<unsigned int>(n));
+    if (s.bus.device.IsProcessing() && s.bus.seat->Made() == made) return;
+    // A reply ended the exchange (the device's next command, if it made one,
+    // waits in its seat for its turn).
+    active_ = nullptr;
+    lastEnd_ = lastByte_;
+    s.watch.OnReply(lastByte_);
     ExchangeEnded(true);
 }
 
@@ -156,16 +192,19 @@ void PollLoop::ExchangeEnded(bool answered) {
 
 // The cycle's rule batches run before the model hears of its end, so every
 // listener sees a cycle's records, rules and alarms before the cycle itself.
-void PollLoop::AfterReply(const std::function<void(long)>& onCycle) {
-    controller_.BatchPending(device_);
-    if (!controller_.TakeCycleEnded()) return;
+void PollLoop::AfterReply(Station& s, const std::function<void(long)>& onCycle) {
+    MonitorController& controller = s.bus.controller;
+    controller.BatchPending(s.bus.device);
+    if (!controller.TakeCycleEnded()) return;
     ++stats_.cycles;
-    watch_.OnCycle(Clock::now());
-    if (settings_.markReady) device_.SetDataReady(true);
-    controller_.Drain();
+    if (settings_.siteCycles != nullptr) ++*settings_.siteCycles;
+    s.watch.OnCycle(Clock::now());
+    if (settings_.markReady) s.bus.device.SetDataReady(true);
+    controller.Drain();
     const auto now = Clock::now();
-    model_.OnCycleEnd(std::chrono::duration<double>(now - cycleStart_).count(), site::LocalIsoTime(), ResidentKb());
-    cycleStart_ = now;
+    model_.OnCycleEnd(std::chrono::duration<double>(now - s.cycleStart).count(), site::LocalIsoTime(), ResidentKb(),
+                      controller.System());
+    s.cycleStart = now;
     if (onCycle) onCycle(stats_.cycles);
 }
 
@@ -176,7 +215,7 @@ int PollLoop::WaitMs() const {
     constexpr int kIdleMs = 50;
     constexpr int kHeldMs = 10;
     if (line_.HasHeld()) return kHeldMs;
-    if (!device_.IsProcessing()) return kIdleMs;
+    if (active_ == nullptr) return kIdleMs;
     const auto left = std::chrono::ceil<milliseconds>(ReplyDeadline() - Clock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, kIdleMs));
 }
@@ -202,10 +241,14 @@ PollLoop::Clock::time_point PollLoop::ReplyDeadline() const {
 // timeout, one more first-byte time gone by: a reply up to twice the timeout
 // late then arrives while no command waits and is dropped, instead of
 // answering the repeated command and leaving that one's reply to the next.
+// Another device's command waits for the gap only: its protocol base drops a
+// late reply from the other address, so a device switched off costs the
+// others its timeout per round, not twice that.
 // A line that is never quiet (noise) holds the poll no longer than an exchange.
 bool PollLoop::LineQuiet(Clock::time_point now) const {
     if (now - lastEnd_ >= AbsoluteSpan()) return true;
     const bool gapQuiet = now - std::max(lastByte_, lastEnd_) >= milliseconds(settings_.gapMs);
+    if (active_ != timedOut_) return gapQuiet;
     return gapQuiet && now - lastTimeout_ >= milliseconds(settings_.firstByteMs);
 }
 
@@ -214,18 +257,22 @@ bool PollLoop::LineQuiet(Clock::time_point now) const {
 // lost to the line from time the poll itself took. A late reply may still
 // come: the next commands wait for a quiet line.
 void PollLoop::CheckTimeout() {
-    if (!device_.IsProcessing() || line_.HasHeld()) return;
+    if (active_ == nullptr || line_.HasHeld()) return;
     const auto now = Clock::now();
     if (now < ReplyDeadline()) return;
+    Station& s = *active_;
     ++stats_.timeouts;
     Json::Value v(Json::objectValue);
-    v["step"] = device_.Step();
+    v["step"] = s.bus.device.Step();
+    if (!s.bus.name.empty()) v["system"] = s.bus.name;
     v["waited_ms"] = Ms(now - std::min(exchangeStart_, line_.LastWrite()));
     v["quiet_wait_ms"] = Ms(std::max(Clock::duration::zero(), line_.LastWrite() - exchangeStart_));
     if (exchangeBytes_ > 0) v["bytes"] = static_cast<Json::UInt64>(exchangeBytes_);
     model_.Report("timeout", std::move(v));
     ReportNoFrame(now);
-    device_.process_error();
+    active_ = nullptr;
+    timedOut_ = &s;
+    s.bus.device.process_error();
     lastEnd_ = lastTimeout_ = now;
     holdLeft_ = 2;
     bytesWhileHeld_ = false;
@@ -241,7 +288,7 @@ void PollLoop::ReportNoFrame(Clock::time_point) {
     v["reason"] = "no complete frame";
     v["raw"] = site::HexText(exchangeHead_, std::min<size_t>(kHeadBytes, exchangeBytes_));
     v["bytes"] = static_cast<Json::UInt64>(exchangeBytes_);
-    controller_.ReportFrameError(std::move(v));
+    active_->bus.controller.ReportFrameError(std::move(v));
 }
 
 }  // namespace monitor

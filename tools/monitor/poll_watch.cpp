@@ -1,6 +1,7 @@
 #include "poll_watch.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 
 #include "poll_loop.h"
@@ -8,16 +9,22 @@
 namespace monitor {
 
 namespace {
+std::atomic<PollWatch::Clock::rep> silentAfter{
+    std::chrono::duration_cast<PollWatch::Clock::duration>(PollWatch::kSilentAfter).count()};
+
 double Ms(PollWatch::Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 }  // namespace
 
+void PollWatch::SetSilentAfterForTest(Clock::duration after) { silentAfter = after.count(); }
+
 PollWatch::PollWatch(MonitorController& controller, PollStats& stats,
-                     uint8_t address, Clock::duration minCycle)
+                     uint8_t address, Clock::duration minCycle, std::string system)
     : controller_(controller),
       stats_(stats),
       address_(address),
+      system_(std::move(system)),
       minCycle_(minCycle),
       lastReply_(Clock::now()),
       lastCycle_(lastReply_),
@@ -38,7 +45,7 @@ void PollWatch::OnReply(Clock::time_point now) {
     v["state"] = "up";
     v["reason"] = "the device answers again";
     v["address"] = address_;
-    controller_.Model().SetLink(true, std::move(v));
+    controller_.Model().SetSystemLink(system_, true, std::move(v));
 }
 
 void PollWatch::OnCycle(Clock::time_point now) {
@@ -50,7 +57,7 @@ void PollWatch::OnCycle(Clock::time_point now) {
     stats_.stalled = false;
     Json::Value v(Json::objectValue);
     v["state"] = "cleared";
-    controller_.Model().SetStalled(false, std::move(v));
+    controller_.Model().SetSystemStalled(system_, false, std::move(v));
 }
 
 void PollWatch::Check(Clock::time_point now, int step) {
@@ -61,7 +68,7 @@ void PollWatch::Check(Clock::time_point now, int step) {
 // Repeated while the silence lasts, but not more often than every ten
 // minutes: enough for an operator, not a flood in the event file.
 void PollWatch::CheckSilent(Clock::time_point now) {
-    if (now - lastReply_ < kSilentAfter) return;
+    if (now - lastReply_ < Clock::duration(silentAfter.load())) return;
     if (silent_ && now - silentReported_ < kSilentRepeat) return;
     silent_ = true;
     silentReported_ = now;
@@ -75,7 +82,7 @@ void PollWatch::CheckSilent(Clock::time_point now) {
     v["state"] = "silent";
     v["address"] = address_;
     v["silent_s"] = static_cast<Json::Int64>(seconds);
-    controller_.Model().SetLink(false, std::move(v));
+    controller_.Model().SetSystemLink(system_, false, std::move(v));
 }
 
 // Replies come, but no cycle ends: the plug-in keeps refusing what the
@@ -92,7 +99,7 @@ void PollWatch::CheckStalled(Clock::time_point now, int step) {
     v["step"] = step;
     v["line"] = lastLine;
     v["waited_ms"] = Ms(now - lastCycle_);
-    controller_.Model().SetStalled(true, std::move(v));
+    controller_.Model().SetSystemStalled(system_, true, std::move(v));
 }
 
 }  // namespace monitor

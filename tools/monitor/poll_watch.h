@@ -21,9 +21,13 @@ public:
     static constexpr std::chrono::minutes kSilentRepeat{10};
     static constexpr int kStallCycles = 5;
 
-    // `minCycle`: the shortest cycle time assumed (the gate between cycles).
+    // `minCycle`: the shortest cycle time assumed (the gate between cycles);
+    // `system`: the power system watched (its link and stall in the model).
     PollWatch(MonitorController& controller, PollStats& stats, uint8_t address,
-              Clock::duration minCycle);
+              Clock::duration minCycle, std::string system = "");
+    // Tests of whole runs shorten the minute of silence (the monitor takes
+    // TRM27K_TEST_SILENT_AFTER_MS) rather than wait for it.
+    static void SetSilentAfterForTest(Clock::duration after);
 
     // The line came (back) up: the silence clock starts again.
     void OnLinkUp(Clock::time_point now);
@@ -40,6 +44,7 @@ private:
     MonitorController& controller_;
     PollStats& stats_;
     uint8_t address_;
+    std::string system_;
     Clock::duration minCycle_;
     Clock::time_point lastReply_;
     Clock::time_point silentReported_{};

@@ -66,13 +66,32 @@ DeviceInfo SiteDevice(const Context& c) {
     return d;
 }
 
+// With several power systems each is a device of its own under the site's,
+// and its children's devices name it as their `via_device`.
+std::string SystemId(const MqttSettings& s, const std::string& system) { return SiteId(s) + "_" + IdText(system); }
+
+DeviceInfo SystemDevice(const Context& c, const site::DeviceState& system) {
+    DeviceInfo d;
+    d.id = SystemId(c.s, system.name);
+    d.device["identifiers"].append(d.id);
+    d.device["name"] = c.s.site + " " + system.name + " power system";
+    if (!system.model.empty()) d.device["model"] = system.model;
+    d.device["via_device"] = SiteId(c.s);
+    d.availability.append(AvailabilityEntry(StatusTopic(c.s)));
+    return d;
+}
+
 DeviceInfo ChildDevice(const Context& c, const site::ChildState& child) {
     DeviceInfo d;
     d.id = DeviceId(c.s, child.dataId);
     d.device["identifiers"].append(d.id);
     d.device["name"] = c.s.site + " " + DeviceName(child.recordType) + " " + std::to_string(child.dataId);
     if (!c.snapshot.model.empty()) d.device["model"] = c.snapshot.model;
-    d.device["via_device"] = SiteId(c.s);  // announced by the link's config, sent first
+    // Announced by the link's config (or the system's), sent first.
+    d.device["via_device"] = c.snapshot.Several() ? SystemId(c.s, child.system) : SiteId(c.s);
+    if (const site::DeviceState* system = c.snapshot.Device(child.system); system != nullptr && c.snapshot.Several()) {
+        if (!system->model.empty()) d.device["model"] = system->model;
+    }
     d.availability.append(AvailabilityEntry(StatusTopic(c.s)));
     d.availability.append(AvailabilityEntry(ChildAvailabilityTopic(c.s, child.dataId)));
     return d;
@@ -90,6 +109,19 @@ void Emit(const Context& c, const DeviceInfo& d, const char* component, const st
     config["origin"]["sw_version"] = c.version;
     c.out.push_back({Kind::State, c.s.discoveryPrefix + "/" + component + "/" + d.id + "/" + object + "/config",
                      CompactJson(config), true});
+}
+
+// A power system's link, with several: its rectifier group (which takes the
+// main device's data id) has current values, so the system answers.
+void SystemLinkEntity(const Context& c, DeviceInfo system, unsigned int dataId) {
+    Json::Value config(Json::objectValue);
+    config["name"] = "Link";
+    config["state_topic"] = ChildAvailabilityTopic(c.s, dataId);
+    config["payload_on"] = "online";
+    config["payload_off"] = "offline";
+    config["device_class"] = "connectivity";
+    config["entity_category"] = "diagnostic";
+    Emit(c, system, "binary_sensor", "link", std::move(config));
 }
 
 // The link: on while the monitor is online with the line up and the poll
@@ -153,6 +185,15 @@ void AlarmEntity(const Context& c, const DeviceInfo& d, const site::RuleState& f
     Emit(c, d, "binary_sensor", "alarm_" + IdText(rule.key), std::move(config));
 }
 
+// A main device's own rules (the model check) belong to its power system.
+DeviceInfo OwnerOf(const Context& c, const DeviceInfo& site, unsigned int dataId) {
+    if (!c.snapshot.Several()) return site;
+    for (const site::DeviceState& d : c.snapshot.devices) {
+        if (d.dataId == dataId) return SystemDevice(c, d);
+    }
+    return site;
+}
+
 void AlarmEntities(const Context& c, const DeviceInfo& site) {
     std::vector<const site::RuleState*> firsts;
     for (const site::RuleState& r : c.snapshot.rules) {
@@ -166,7 +207,7 @@ void AlarmEntities(const Context& c, const DeviceInfo& site) {
         for (const site::ChildState& ch : c.snapshot.children) {
             if (ch.dataId == first->rule.data_id) child = &ch;
         }
-        AlarmEntity(c, child != nullptr ? ChildDevice(c, *child) : site, *first);
+        AlarmEntity(c, child != nullptr ? ChildDevice(c, *child) : OwnerOf(c, site, first->rule.data_id), *first);
     }
 }
 }  // namespace
@@ -181,6 +222,7 @@ const char* ChildAvailability(const site::ChildState& child, int64_t nowEpochMs)
 
 std::string DiscoveryShape(const site::Snapshot& snapshot) {
     std::string shape = snapshot.model + "|" + std::to_string(snapshot.rules.size());
+    for (const site::DeviceState& d : snapshot.devices) shape += "|" + d.name + ":" + d.model;
     for (const site::ChildState& child : snapshot.children) {
         shape += "|" + std::to_string(child.dataId);
         for (const ValueSlot& slot : ValueSlots(child)) shape += ":" + slot.object;
@@ -194,6 +236,9 @@ std::vector<Message> DiscoveryMessages(const MqttSettings& s, const site::Snapsh
     const Context c{s, snapshot, version, out};
     const DeviceInfo site = SiteDevice(c);
     LinkEntity(c, site);
+    for (const site::DeviceState& system : snapshot.devices) {
+        if (snapshot.Several()) SystemLinkEntity(c, SystemDevice(c, system), system.dataId);
+    }
     for (const site::ChildState& child : snapshot.children) {
         if (site::LayoutOf(child.recordType) == nullptr) continue;
         const DeviceInfo device = ChildDevice(c, child);

@@ -163,7 +163,7 @@ void MqttOutput::OnAlarms(const std::vector<site::AlarmEvent>& events, const sit
     Enqueue({Item::What::Alarms, snapshot, events});
 }
 
-void MqttOutput::OnAvailability(const site::SnapshotPtr& snapshot) {
+void MqttOutput::OnAvailability(const site::AvailabilityChange&, const site::SnapshotPtr& snapshot) {
     Enqueue({Item::What::Availability, snapshot, {}});
 }
 

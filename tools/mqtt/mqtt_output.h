@@ -63,7 +63,7 @@ public:
 
     void OnCycle(const site::SnapshotPtr& snapshot) override;
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
-    void OnAvailability(const site::SnapshotPtr& snapshot) override;
+    void OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr& snapshot) override;
 
     struct Stats {
         uint64_t sent = 0;

@@ -18,7 +18,9 @@ public:
     void OnAlarms(const std::vector<site::AlarmEvent>&, const site::SnapshotPtr& snapshot) override {
         Tell(*snapshot);
     }
-    void OnAvailability(const site::SnapshotPtr& snapshot) override { Tell(*snapshot); }
+    void OnAvailability(const site::AvailabilityChange&, const site::SnapshotPtr& snapshot) override {
+        Tell(*snapshot);
+    }
 
 private:
     void Tell(const site::Snapshot& snapshot);

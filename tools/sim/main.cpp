@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
     if (!parsed.run) return cli::Finish("trm27k-sim", parsed);
     std::string error;
     sim::Simulator simulator(options.faults);
+    simulator.SetAddresses(options.addresses);
     ScenarioWatcher watcher(options.scenarioFile, simulator);
     if (!options.scenarioFile.empty() && !watcher.Load(error)) return Fail(2, error);
     InstallSignals();

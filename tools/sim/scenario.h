@@ -69,6 +69,7 @@ constexpr size_t kModelLength = 20;
 
 struct Scenario {
     uint8_t address = 1;
+    std::vector<uint8_t> silent;  // addresses that do not answer (a power system switched off)
     uint8_t version = 0x21;  // VER of every reply; commands must carry the same
     std::array<uint8_t, kModelLength> model{};
     // DATAFLAG of each group's replies: 0x10 asks for the status query, 0x01

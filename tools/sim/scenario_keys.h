@@ -125,8 +125,9 @@ inline bool ReadNoise(const Json::Value& j, Scenario& s, const Path& path, std::
     return true;
 }
 
-constexpr std::array<FieldRow<Scenario>, 14> kScenarioKeys = {{
+constexpr std::array<FieldRow<Scenario>, 15> kScenarioKeys = {{
     ByteKey("address", &Scenario::address),
+    BytesKey("silent", &Scenario::silent),
     ByteKey("version", &Scenario::version),
     CustomKey("model", &ReadModel),
     ByteKey("ac_dataflag", &Scenario::acDataFlag),

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 
 namespace sim {
 
@@ -50,6 +51,27 @@ std::string SetDelay(SimOptions& o, const std::string& v) {
     }
     o.faults.delayMs = static_cast<int>(ms);
     return ParsePercent(v.substr(0, colon), o.faults.delay);
+}
+
+// --address 1,2 or 1-3: several power systems on one line.
+std::string SetAddresses(SimOptions& o, const std::string& v) {
+    const std::string refusal = "--address wants addresses from 0 to 255 as N, N,M or N-M, not '" + v + "'";
+    std::vector<uint8_t> list;
+    size_t from = 0;
+    while (from <= v.size()) {
+        const size_t comma = std::min(v.find(',', from), v.size());
+        const std::string item = v.substr(from, comma - from);
+        const size_t dash = item.find('-');
+        double first = 0, last = 0;
+        if (!ParseWhole(item.substr(0, dash), 255, first) ||
+            !ParseWhole(dash == std::string::npos ? item : item.substr(dash + 1), 255, last) || last < first) {
+            return refusal;
+        }
+        for (int a = static_cast<int>(first); a <= static_cast<int>(last); ++a) list.push_back(static_cast<uint8_t>(a));
+        from = comma + 1;
+    }
+    o.addresses = std::move(list);
+    return "";
 }
 
 // One option: exactly one of the columns after the help text is set. A flag
@@ -99,6 +121,8 @@ constexpr OptionRow kOptions[] = {
             &FaultPlan::wrongCount),
     Percent("--duplicate", "P percent of replies are sent twice, back to back",
             &FaultPlan::duplicate),
+    Custom("--address", "LIST", "answer these addresses (N,M or N-M), each as its own power system "
+           "with the scenario's values (default: the scenario's \"address\")", &SetAddresses),
     Text("--stats", "FILE", "write the counters as JSON to FILE on exit", &SimOptions::statsFile),
 };
 

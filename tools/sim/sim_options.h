@@ -1,6 +1,8 @@
 #pragma once
 // The command line of trm27k-sim.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli.h"
 #include "faults.h"
@@ -14,6 +16,7 @@ struct SimOptions {
     bool pace = false;         // --pace: replies at the 9600-baud byte rate
     FaultPlan faults;          // --seed and the fault options, percentages as 0 to 1
     std::string statsFile;     // --stats FILE: counters as JSON on exit
+    std::vector<uint8_t> addresses;  // --address LIST: the addresses answered; empty: the scenario's
 };
 
 constexpr int kLineBaud = 9600;

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <array>
 
 #include "noise.h"
@@ -74,12 +75,25 @@ SimStats Simulator::Stats() const {
     return stats_;
 }
 
+void Simulator::SetAddresses(std::vector<uint8_t> addresses) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    addresses_ = std::move(addresses);
+}
+
+bool Simulator::Serves(uint8_t address) const {
+    const auto has = [address](const std::vector<uint8_t>& list) {
+        return std::find(list.begin(), list.end(), address) != list.end();
+    };
+    if (has(scenario_.silent)) return false;
+    return addresses_.empty() ? address == scenario_.address : has(addresses_);
+}
+
 void Simulator::OnFrame(const char* body, size_t length, std::vector<OutgoingReply>& replies) {
     if (host::DecodeFrame(body, length, command_) != host::FrameError::None) {
         ++stats_.badFrames;
         return;
     }
-    if (command_.adr != scenario_.address) {
+    if (!Serves(command_.adr)) {
         ++stats_.otherAddress;
         return;
     }
@@ -96,7 +110,7 @@ void Simulator::Answer(std::vector<OutgoingReply>& replies) {
         return;
     }
     const uint8_t rtn = BuildReplyInfo(faults);
-    host::EncodeFrame(scenario_.version, scenario_.address, command_.cid1, rtn, info_.data(),
+    host::EncodeFrame(scenario_.version, command_.adr, command_.cid1, rtn, info_.data(),
                       info_.size(), frame_);
     Damage(faults);
     OutgoingReply reply{frame_, 0};

@@ -30,7 +30,7 @@ struct SimStats {
     uint64_t bytesReceived = 0;
     uint64_t bytesSent = 0;        // bytes of the replies handed to the line
     uint64_t badFrames = 0;        // frames that failed their checks (no reply)
-    uint64_t otherAddress = 0;     // valid frames for another address (no reply)
+    uint64_t otherAddress = 0;     // valid frames for another or a silent address (no reply)
     uint64_t commands = 0;         // valid commands addressed to the simulator
     uint64_t unknownCommands = 0;  // of those, commands it does not know
     uint64_t wrongVersion = 0;     // of those, commands with another VER
@@ -67,9 +67,14 @@ public:
     bool SetScenario(const Scenario& scenario, std::string& error);
     Scenario GetScenario() const;
     SimStats Stats() const;
+    // The addresses the simulator answers, as several power systems on one
+    // line would, each reply from the address asked; empty: the scenario's
+    // "address" alone. The scenario's "silent" addresses never answer.
+    void SetAddresses(std::vector<uint8_t> addresses);
 
 private:
     void OnFrame(const char* body, size_t length, std::vector<OutgoingReply>& replies);
+    bool Serves(uint8_t address) const;
     void Answer(std::vector<OutgoingReply>& replies);
     uint8_t BuildReplyInfo(const FaultChoice& faults);
     void Damage(const FaultChoice& faults);
@@ -78,6 +83,7 @@ private:
     Scenario scenario_;
     Scenario noisy_;              // the scenario as the reply in hand reads it, with noise
     std::mt19937 noiseRandom_{1};  // a fixed seed: runs repeat
+    std::vector<uint8_t> addresses_;
     FaultInjector faults_;
     SimStats stats_;
     host::FrameReceiver receiver_;

@@ -19,6 +19,13 @@ void DurationHistogram::Observe(double seconds) {
     sum += seconds;
 }
 
+const DeviceState* Snapshot::Device(const std::string& name) const {
+    for (const DeviceState& d : devices) {
+        if (d.name == name) return &d;
+    }
+    return nullptr;
+}
+
 const ChildState* Snapshot::Child(unsigned int dataId, int recordType) const {
     for (const ChildState& child : children) {
         if (child.dataId == dataId && child.recordType == recordType) return &child;
@@ -98,9 +105,14 @@ constexpr const char* kModelRule = "device_model";
 // the model is accepted, so a completed cycle without that report means the
 // device answered the accepted model.
 std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles) {
+    return DeviceModelOf(rules, cycles, 0);
+}
+
+std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles, unsigned int dataId) {
     static const std::string kMarker = "检测型号:";
     for (const RuleState& r : rules) {
         if (r.rule.key != kModelRule || r.rule.active == 0) continue;
+        if (dataId != 0 && r.rule.data_id != dataId) continue;
         const size_t at = r.rule.detail.find(kMarker);
         if (at == std::string::npos) continue;
         const std::string model = r.rule.detail.substr(at + kMarker.size());
@@ -145,6 +157,12 @@ void SiteModel::AddListener(SiteListener* listener) {
     auto grown = std::make_shared<std::vector<SiteListener*>>(*Listeners());
     grown->push_back(listener);
     std::atomic_store(&listeners_, ListenerList(std::move(grown)));
+}
+
+void SiteModel::AddDevice(const DeviceState& device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    working_.devices.push_back(device);
+    Publish();
 }
 
 void SiteModel::StartSequenceAt(uint64_t seq) {
@@ -227,11 +245,13 @@ ChildState& SiteModel::ChildFor(unsigned int dataId, int recordType, const std::
 // cycle's, so a value that creeps by less than its threshold per cycle is
 // still reported once it moved by the threshold in all.
 void SiteModel::OnRecord(unsigned int dataId, const std::string& device, int recordType,
-                         const uint8_t* image, size_t length, const std::string& time) {
+                         const uint8_t* image, size_t length, const std::string& time,
+                         const std::string& system) {
     const Layout* layout = LayoutOf(recordType);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ChildState& child = ChildFor(dataId, recordType, device);
+        child.system = system;
         std::vector<uint8_t>& reference = ReferenceOf(dataId, recordType);
         child.limits = LimitsOf(dataId, recordType);
         child.changed = layout == nullptr || CountsAsChanged(*layout, reference, image, length, child.limits);
@@ -287,6 +307,7 @@ std::vector<AlarmEvent> SiteModel::OnRules(const std::vector<rule_value>& rules,
         }
         if (!events.empty()) {
             working_.model = DeviceModelOf(rules_, working_.counters.cycles);
+            for (DeviceState& d : working_.devices) d.model = DeviceModelOf(rules_, d.cycles, d.dataId);
             Publish();
             published = current_;
         }
@@ -333,7 +354,7 @@ void SiteModel::ClearUnconfirmedModelCheck(const std::string& time) {
     for (const auto& [rule, device] : over) OnRules({rule}, time, device);
 }
 
-void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) {
+void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb, const std::string& system) {
     ClearUnconfirmedModelCheck(time);
     SnapshotPtr published;
     Json::Value cycle(Json::objectValue);
@@ -341,6 +362,12 @@ void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) 
         std::lock_guard<std::mutex> lock(mutex_);
         ++working_.seq;
         cycle["count"] = static_cast<Json::UInt64>(working_.counters.cycles + 1);
+        if (working_.Several()) cycle["system"] = system;
+        for (DeviceState& d : working_.devices) {
+            if (d.name != system) continue;
+            ++d.cycles;
+            d.model = DeviceModelOf(rules_, d.cycles, d.dataId);
+        }
         if (rssKb >= 0) cycle["rss_kb"] = static_cast<Json::Int64>(rssKb);
         Count("cycle", cycle);
         working_.cycleTime = time;
@@ -356,14 +383,64 @@ void SiteModel::OnCycleEnd(double seconds, const std::string& time, long rssKb) 
     for (SiteListener* l : *listeners) l->OnCycle(published);
 }
 
-void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event) {
+// The first state of a power system counts as a change only when it is a
+// fault, as a listener that starts with the line up has nothing to tell.
+bool SiteModel::Flip(DeviceState& device, bool DeviceState::*member, bool value, AvailabilityChange& change) {
+    const bool wasAvailable = device.Available();
+    const bool first = !device.told;
+    const bool moved = device.*member != value;
+    device.*member = value;
+    device.told = true;
+    const bool faultFirst = member == &DeviceState::linkUp ? !value : value;
+    const bool changed = first ? faultFirst : moved;
+    if (!changed && !moved) return false;
+    change.device = device.name;
+    change.linkUp = device.linkUp;
+    change.stalled = device.stalled;
+    (member == &DeviceState::linkUp ? change.linkChanged : change.stallChanged) = changed;
+    change.availabilityChanged = first ? !device.Available() : wasAvailable != device.Available();
+    if (moved) device.availabilityEpochMs = site::NowEpochMs();
+    return changed || moved;
+}
+
+// The site is up while some power system is: one that is silent or stalled
+// never takes the others down with it.
+void SiteModel::UpdateSiteAvailability() {
+    bool link = false, stalled = !working_.devices.empty(), available = false;
+    for (const DeviceState& d : working_.devices) {
+        link = link || d.linkUp;
+        stalled = stalled && d.stalled;
+        available = available || d.Available();
+    }
+    if (link != working_.linkUp || stalled != working_.stalled) working_.availabilityEpochMs = site::NowEpochMs();
+    working_.linkUp = link;
+    working_.stalled = stalled;
+    working_.available = available;
+}
+
+// `systems` null: every power system of the site (a site without named ones
+// is one unnamed power system).
+void SiteModel::Availability(const std::vector<std::string>* systems, bool DeviceState::*member, bool value, const char* kind,
+                             Json::Value event) {
+    std::vector<AvailabilityChange> changes;
     SnapshotPtr published;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (working_.devices.empty()) working_.devices.emplace_back();
+        if (!event.isNull() && systems != nullptr && systems->size() == 1 && working_.Several()) {
+            event["system"] = systems->front();
+        }
         if (!event.isNull()) Count(kind, event);
-        if (working_.*member != value) {
-            working_.*member = value;
-            working_.availabilityEpochMs = site::NowEpochMs();
+        bool moved = false;
+        for (DeviceState& d : working_.devices) {
+            if (systems != nullptr && std::find(systems->begin(), systems->end(), d.name) == systems->end()) continue;
+            AvailabilityChange change;
+            if (!Flip(d, member, value, change)) continue;
+            moved = true;
+            changes.push_back(change);
+        }
+        if (moved) {
+            UpdateSiteAvailability();
             Publish();
             published = current_;
         }
@@ -371,15 +448,31 @@ void SiteModel::Availability(bool Snapshot::*member, bool value, const char* kin
     if (!event.isNull()) Tell(kind, event);
     if (!published) return;
     const ListenerList listeners = Listeners();  // held for the loop
-    for (SiteListener* l : *listeners) l->OnAvailability(published);
+    for (const AvailabilityChange& change : changes) {
+        for (SiteListener* l : *listeners) l->OnAvailability(change, published);
+    }
+}
+
+void SiteModel::SetSystemLink(const std::string& system, bool up, Json::Value event) {
+    const std::vector<std::string> one{system};
+    Availability(&one, &DeviceState::linkUp, up, "link", std::move(event));
+}
+
+void SiteModel::SetSystemStalled(const std::string& system, bool stalled, Json::Value event) {
+    const std::vector<std::string> one{system};
+    Availability(&one, &DeviceState::stalled, stalled, "stalled", std::move(event));
+}
+
+void SiteModel::SetSystemsLink(const std::vector<std::string>& systems, bool up, Json::Value event) {
+    Availability(&systems, &DeviceState::linkUp, up, "link", std::move(event));
 }
 
 void SiteModel::SetLink(bool up, Json::Value event) {
-    Availability(&Snapshot::linkUp, up, "link", std::move(event));
+    Availability(nullptr, &DeviceState::linkUp, up, "link", std::move(event));
 }
 
 void SiteModel::SetStalled(bool stalled, Json::Value event) {
-    Availability(&Snapshot::stalled, stalled, "stalled", std::move(event));
+    Availability(nullptr, &DeviceState::stalled, stalled, "stalled", std::move(event));
 }
 
 void SiteModel::SetUplink(bool up, Json::Value event) {

@@ -35,8 +35,9 @@ public:
     virtual void OnCycle(const SnapshotPtr& /*snapshot*/) {}
     // Alarm rules changed state, in batch order.
     virtual void OnAlarms(const std::vector<AlarmEvent>& /*events*/, const SnapshotPtr& /*snapshot*/) {}
-    // The line went up or down, or the poll stalled or resumed.
-    virtual void OnAvailability(const SnapshotPtr& /*snapshot*/) {}
+    // A power system's line went up or down, or its poll stalled or resumed:
+    // `change` says which flipped, so no listener decides it again.
+    virtual void OnAvailability(const AvailabilityChange& /*change*/, const SnapshotPtr& /*snapshot*/) {}
 };
 
 class SiteModel {
@@ -52,6 +53,9 @@ public:
     // which some rule changed state.
     void ReportEveryRuleBatch(bool every) { everyRuleBatch_ = every; }
     void AddListener(SiteListener* listener);
+    // A power system of the site (name, main device data id, address, port);
+    // without any, the site is one unnamed power system.
+    void AddDevice(const DeviceState& device);
     // Cycle numbers continue from here (a restart keeps them growing).
     void StartSequenceAt(uint64_t seq);
     // Rules that were active when the last run stopped, so that their clear
@@ -65,16 +69,26 @@ public:
     // failure already told (a disk that stays full).
     void CountOnly(const char* kind, const Json::Value& fields);
     // A child published its image for the cycle in progress; `time` is local time.
+    // `system` names the power system it belongs to.
     void OnRecord(unsigned int dataId, const std::string& device, int recordType,
-                  const uint8_t* image, size_t length, const std::string& time);
+                  const uint8_t* image, size_t length, const std::string& time,
+                  const std::string& system = "");
     // One batch of rules of a device; returns the raises and clears it caused.
     std::vector<AlarmEvent> OnRules(const std::vector<rule_value>& rules, const std::string& time,
                                     const std::string& device = "");
     // The cycle completed: a "cycle" event (with the process's resident
     // memory when it is known) and every listener's OnCycle.
-    void OnCycleEnd(double seconds, const std::string& time, long rssKb = -1);
-    // The line or the stall changed; `event`, when not null, is the "link" or
-    // "stalled" event that tells it.
+    // `system` names the power system whose cycle it was.
+    void OnCycleEnd(double seconds, const std::string& time, long rssKb = -1,
+                    const std::string& system = "");
+    // A power system's line or stall changed; `event`, when not null, is the
+    // "link" or "stalled" event that tells it (it gains "system" when the
+    // site has several).
+    void SetSystemLink(const std::string& system, bool up, Json::Value event = Json::Value());
+    void SetSystemStalled(const std::string& system, bool stalled, Json::Value event = Json::Value());
+    // The same for the power systems of one line (told as one event).
+    void SetSystemsLink(const std::vector<std::string>& systems, bool up, Json::Value event = Json::Value());
+    // The same for every power system of the site at once.
     void SetLink(bool up, Json::Value event = Json::Value());
     void SetStalled(bool stalled, Json::Value event = Json::Value());
     // The MQTT broker was reached or lost; `event` is the "mqtt" event that
@@ -110,7 +124,10 @@ private:
     void ReportRules(const std::string& device, const std::vector<rule_value>& rules, bool changed);
     void ReportAlarms(const std::vector<AlarmEvent>& events, const std::string& device);
     void ClearUnconfirmedModelCheck(const std::string& time);
-    void Availability(bool Snapshot::*member, bool value, const char* kind, Json::Value event);
+    void Availability(const std::vector<std::string>* systems, bool DeviceState::*member, bool value, const char* kind,
+                      Json::Value event);
+    bool Flip(DeviceState& device, bool DeviceState::*member, bool value, AvailabilityChange& change);
+    void UpdateSiteAvailability();
     void Publish();
 
     mutable std::mutex mutex_;  // the working state; held only by feeders
@@ -127,7 +144,9 @@ private:
     SnapshotPtr current_;
 };
 
-// The device model a snapshot's rules and cycles tell (see Snapshot::model).
+// The device model a snapshot's rules and cycles tell (see Snapshot::model);
+// with `dataId`, only the rules of that main device count.
 std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles);
+std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles, unsigned int dataId);
 
 }  // namespace site

@@ -18,6 +18,7 @@ struct ChildState {
     unsigned int dataId = 0;
     int recordType = 0;
     std::string device;           // "trm27k-ac", "trm27k-dc", "trm27k-rc"
+    std::string system;           // the power system it belongs to (DeviceState::name)
     std::vector<uint8_t> image;   // the newest published data image
     std::string time;             // local time of the cycle that published it
     int64_t epochMs = 0;          // the same moment, milliseconds since 1970 (UTC)
@@ -52,6 +53,37 @@ struct AlarmEvent {
     std::string raisedTime;
     std::string clearedTime;      // empty for a raise
     uint64_t seq = 0;             // the cycle whose image the rule was checked on
+};
+
+// One power system of the site (a main device of the plug-in): where it is
+// and whether it answers. A silent or stalled power system is unavailable on
+// its own; the others go on.
+struct DeviceState {
+    std::string name;             // configured, or "addrN": the `device` of every output
+    unsigned int dataId = 0;      // the main device's data id
+    int address = 0;
+    std::string port;
+    bool linkUp = false;
+    bool stalled = false;
+    bool told = false;            // some link or stall state was told
+    uint64_t cycles = 0;          // its completed poll cycles
+    std::string model;            // as Snapshot::model, for this power system alone
+    int64_t availabilityEpochMs = 0;  // when its link or stall last changed; 0: never
+
+    bool Available() const { return linkUp && !stalled; }
+};
+
+// What changed when the model tells a listener of availability: the power
+// system, and which of its states flipped. A first state counts as a change
+// only when it is a fault (a start that finds the line up tells nothing).
+struct AvailabilityChange {
+    std::string device;           // DeviceState::name; empty for a site without named systems
+    bool linkChanged = false;
+    bool stallChanged = false;
+    bool availabilityChanged = false;
+    bool linkUp = false;
+    bool stalled = false;
+    bool Available() const { return linkUp && !stalled; }
 };
 
 struct Counters {
@@ -109,21 +141,28 @@ struct Snapshot {
     std::string cycleTime;        // local time it completed; empty before the first
     int64_t cycleEpochMs = 0;     // the same moment, milliseconds since 1970 (UTC); 0 before
     double lastCycleSeconds = 0;  // how long that cycle took
+    // Site-wide: some power system's line is up; every one is stalled; some
+    // one is available. With one power system, exactly its own state.
     bool linkUp = false;
     bool stalled = false;
+    bool available = false;
     enum class Uplink { None, Up, Down } uplink = Uplink::None;  // the MQTT broker, when there is one
-    int64_t availabilityEpochMs = 0;  // when the link or the stall last changed; 0: never
+    int64_t availabilityEpochMs = 0;  // when the site-wide link or stall last changed; 0: never
     Counters counters;
     uint64_t outboxMessages = 0;  // MQTT messages waiting for the broker
     // MQTT messages the full outbox gave up, by kind (kOutboxKinds).
     std::array<uint64_t, 3> outboxDropped{};
     DurationHistogram cycleSeconds;
+    std::vector<DeviceState> devices;  // the power systems, in configuration order
     std::vector<ChildState> children;  // in the order they first published
     SharedList<RuleState> rules;       // every rule seen, by data id, key, detail
 
     const ChildState* Child(unsigned int dataId, int recordType) const;
-    // Up: the line is up and the poll is not stalled.
-    bool Available() const { return linkUp && !stalled; }
+    const DeviceState* Device(const std::string& name) const;
+    // Up: some power system's line is up and its poll is not stalled.
+    bool Available() const { return available; }
+    // Several power systems: outputs then name each value's `device`.
+    bool Several() const { return devices.size() > 1; }
 };
 
 }  // namespace site

@@ -131,8 +131,11 @@ void ChildBuilder::Build(const ChildKind& kind, const site::Layout& layout, int 
     }
 }
 
+// A child's line is its own power system's (with several, one silent
+// system's sensors are nonoperational, the others' are not).
 int ChildStatus(const site::Snapshot& snapshot, const site::ChildState& child, int64_t nowEpochMs) {
-    if (!snapshot.linkUp) return kNonOperational;
+    const site::DeviceState* system = snapshot.Device(child.system);
+    if (!(system != nullptr && snapshot.Several() ? system->linkUp : snapshot.linkUp)) return kNonOperational;
     return site::IsStale(child, nowEpochMs) ? kUnavailable : kOk;
 }
 

@@ -116,8 +116,10 @@ void SnmpAgent::OnAlarms(const std::vector<site::AlarmEvent>& events, const site
     for (const site::AlarmEvent& e : events) Post({Item::What::Alarm, e, false}, snapshot);
 }
 
-void SnmpAgent::OnAvailability(const site::SnapshotPtr& snapshot) {
-    Post({Item::What::Link, {}, snapshot->Available()}, snapshot);
+// One notification per power system whose availability flipped; a link
+// change while stalled (or a stall while down) changes nothing a manager sees.
+void SnmpAgent::OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr& snapshot) {
+    Post({change.availabilityChanged ? Item::What::Link : Item::What::None, {}, change.Available()}, snapshot);
 }
 
 void SnmpAgent::Run() {
@@ -232,12 +234,8 @@ void SnmpAgent::Notify(const site::AlarmEvent& event) {
 }
 
 // The line came up or went down, or the poll stalled or resumed: the power
-// system's entStateOper changed.
+// system's entStateOper changed (the model tells only such flips).
 void SnmpAgent::NotifyLink(bool up) {
-    if (available_ == static_cast<int>(up)) return;
-    const bool first = available_ < 0;
-    available_ = up;
-    if (first && up) return;  // the start itself is no change
     Refresh();
     netsnmp_variable_list* vars = nullptr;
     const oid* which = up ? kOperEnabledTrap : kOperDisabledTrap;

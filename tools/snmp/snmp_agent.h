@@ -34,7 +34,7 @@ public:
 
     void OnCycle(const site::SnapshotPtr& snapshot) override;
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
-    void OnAvailability(const site::SnapshotPtr& snapshot) override;
+    void OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr& snapshot) override;
 
     // The agent's thread: net-snmp's callbacks come here.
     int Answer(netsnmp_mib_handler* handler, netsnmp_handler_registration* reg,
@@ -83,7 +83,6 @@ private:
     MibView view_;
     std::map<std::string, uint32_t> alarmIndex_;  // active rules by data id, key and detail
     uint32_t nextIndex_ = 1;
-    int available_ = -1;       // the link as last notified; -1 before the first change
     bool connected_ = false;   // to the master agent
     bool lossTold_ = false;
 };

@@ -51,7 +51,17 @@ void PrintChild(std::FILE* out, const site::ChildState& child) {
 
 void PrintSummary(std::FILE* out, long cycle, const site::Snapshot& snapshot) {
     std::fprintf(out, "cycle %ld %s\n", cycle, snapshot.cycleTime.c_str());
-    for (const site::ChildState& child : snapshot.children) PrintChild(out, child);
+    if (!snapshot.Several()) {
+        for (const site::ChildState& child : snapshot.children) PrintChild(out, child);
+    }
+    // With several power systems, each under its name and state.
+    for (const site::DeviceState& d : snapshot.Several() ? snapshot.devices : std::vector<site::DeviceState>()) {
+        std::fprintf(out, " %s (address %d%s%s): %s\n", d.name.c_str(), d.address, d.port.empty() ? "" : " on ",
+                     d.port.c_str(), !d.linkUp ? "down" : d.stalled ? "stalled" : "up");
+        for (const site::ChildState& child : snapshot.children) {
+            if (child.system == d.name) PrintChild(out, child);
+        }
+    }
     bool any = false;
     for (const site::RuleState& r : snapshot.rules) any = any || r.rule.active != 0;
     std::fprintf(out, "  alarms: %s\n", any ? "" : "none");

@@ -53,16 +53,14 @@ void SyslogOutput::OnAlarms(const std::vector<site::AlarmEvent>& events, const s
     }
 }
 
-// Only changes are told; the first state seen is told when it is a fault.
-void SyslogOutput::OnAvailability(const site::SnapshotPtr& s) {
-    std::unique_lock<std::mutex> lock(mutex_);  // the watch thread tells stalls
-    const bool linkChanged = linkUp_ ? *linkUp_ != s->linkUp : !s->linkUp;
-    const bool stallChanged = stalled_ ? *stalled_ != s->stalled : s->stalled;
-    linkUp_ = s->linkUp;
-    stalled_ = s->stalled;
-    lock.unlock();
-    if (linkChanged) Put(s->linkUp ? LOG_NOTICE : LOG_ERR, s->linkUp ? "link up" : "link down");
-    if (stallChanged) Put(s->stalled ? LOG_ERR : LOG_NOTICE, s->stalled ? "poll stalled" : "poll running again");
+// Only changes are told (the model decides them); with several power
+// systems each line names its own.
+void SyslogOutput::OnAvailability(const site::AvailabilityChange& c, const site::SnapshotPtr& s) {
+    const std::string of = s->Several() ? " (" + c.device + ")" : "";
+    if (c.linkChanged) Put(c.linkUp ? LOG_NOTICE : LOG_ERR, (c.linkUp ? "link up" : "link down") + of);
+    if (c.stallChanged) {
+        Put(c.stalled ? LOG_ERR : LOG_NOTICE, (c.stalled ? "poll stalled" : "poll running again") + of);
+    }
 }
 
 void SyslogOutput::OnEvent(const char* kind, const Json::Value& fields) {

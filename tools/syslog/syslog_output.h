@@ -37,7 +37,7 @@ public:
     void Stop();
 
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
-    void OnAvailability(const site::SnapshotPtr& snapshot) override;
+    void OnAvailability(const site::AvailabilityChange& change, const site::SnapshotPtr& snapshot) override;
     void OnEvent(const char* kind, const Json::Value& fields) override;
 
 private:
@@ -49,7 +49,6 @@ private:
     std::condition_variable wake_;
     std::deque<Line> waiting_;
     bool stopping_ = false;
-    std::optional<bool> linkUp_, stalled_;
     std::thread thread_;
 };
 
