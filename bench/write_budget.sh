@@ -8,14 +8,16 @@
 # With the service configuration of packaging/trm27k.json (the built-in
 # simulator instead of its port) or with the options given after SECONDS,
 # against the noisy scenario ({"noise": true}; WRITE_BUDGET_SCENARIO=still
-# for the still one). Measured over SECONDS (default 900) after a minute of
-# warm-up, and scaled to a day. It takes SECONDS + 60 s: run it in the
-# background and read its output file.
+# for the still one). Measured over SECONDS after a minute of warm-up, and
+# scaled to a day. The history writes in bursts, one per commit interval, so
+# SECONDS should hold whole intervals: the default 1840 s holds two of the
+# service's (128 cycles of about 7.2 s). It takes SECONDS + 60 s: run it in
+# the background and read its output file.
 #   bench/write_budget.sh [BUILD_DIR] [SECONDS] [-- MONITOR OPTIONS...]
 set -euo pipefail
 
 build=${1:-build/bench}
-seconds=${2:-900}
+seconds=${2:-1840}
 shift $(( $# < 2 ? $# : 2 ))
 [[ "${1:-}" == "--" ]] && shift
 warmup=${WRITE_BUDGET_WARMUP:-60}
