@@ -14,6 +14,7 @@
 #include "Broker.h"
 #include "ProcessKit.h"
 #include "Zone.h"
+#include "hex_text.h"
 #include "history_store.h"
 
 using namespace testing_support;
@@ -50,24 +51,15 @@ size_t Count(const std::vector<Json::Value>& events, const std::string& kind) {
 // Every deflated image of a history stored whole again, the length column
 // gone: the layout of the monitors before schema 4.
 void InflateImages(const std::string& path) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-    sqlite3_stmt* rows = nullptr;
-    sqlite3_stmt* update = nullptr;
-    sqlite3_prepare_v2(db, "SELECT id, image, image_length FROM history", -1, &rows, nullptr);
-    sqlite3_prepare_v2(db, "UPDATE history SET image = ? WHERE id = ?", -1, &update, nullptr);
-    while (sqlite3_step(rows) == SQLITE_ROW) {
-        std::vector<uint8_t> image;
-        history::ReadImage(rows, 1, image);
-        sqlite3_bind_blob(update, 1, image.data(), static_cast<int>(image.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int64(update, 2, sqlite3_column_int64(rows, 0));
-        EXPECT_EQ(SQLITE_DONE, sqlite3_step(update));
-        sqlite3_reset(update);
-    }
-    sqlite3_finalize(rows);
-    sqlite3_finalize(update);
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "ALTER TABLE history DROP COLUMN image_length", nullptr, nullptr, nullptr));
-    sqlite3_close(db);
+    history::HistoryStore store;
+    std::string error, sql;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    ASSERT_TRUE(store.ForEachImage([&sql](const history::ImageRow& row) {
+        sql += "UPDATE history SET image = X'" + site::HexText(row.image.data(), row.image.size()) +
+               "' WHERE id = " + std::to_string(row.id) + ";";
+    }, error)) << error;
+    sql += "ALTER TABLE history DROP COLUMN image_length;";
+    EXPECT_TRUE(store.Exec(sql.c_str(), error)) << error;
 }
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include "ScratchDir.h"
 #include "SiteImages.h"
 #include "Zone.h"
+#include "hex_text.h"
 #include "history_recorder.h"
 
 using namespace testing_support;
@@ -127,6 +128,15 @@ TEST(HistoryRecorder, AWriterFarBehindHoldsTheCycleEndsBack) {
 }
 
 namespace {
+// The first column of the first row, or -1.
+int64_t QueryInt(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    const int64_t value = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    sqlite3_finalize(s);
+    return value;
+}
+
 // What each transaction held when the commit hooks ran: the newest cycle and
 // the rows in the history by then.
 struct Transactions {
@@ -136,10 +146,7 @@ struct Transactions {
 
     void Hook(history::HistoryStore& store) {
         store.AddCommitHook([this](sqlite3* db, uint64_t seq, std::string&) {
-            sqlite3_stmt* s = nullptr;
-            sqlite3_prepare_v2(db, "SELECT count(*) FROM history", -1, &s, nullptr);
-            const int64_t rows = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
-            sqlite3_finalize(s);
+            const int64_t rows = QueryInt(db, "SELECT count(*) FROM history");
             std::lock_guard<std::mutex> lock(mutex);
             seen.emplace_back(seq, rows);
             told.notify_all();
@@ -181,37 +188,18 @@ TEST(HistoryStore, ImagesAreDeflatedAndOlderFilesReadAsTheyWere) {
     const std::string path = scratch.Path() + "/h.db";
     const ZoneScope utc("UTC0");
     const auto old = DcImage(21, 53.5f, 10.0f);
+    std::string error;
     {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
-        sqlite3_exec(db,
-                     "CREATE TABLE history (id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
-                     " device TEXT NOT NULL, record_type INTEGER NOT NULL, image BLOB NOT NULL);"
-                     "CREATE TABLE alarms (id INTEGER PRIMARY KEY, time TEXT NOT NULL, data_id INTEGER NOT NULL,"
-                     " device TEXT NOT NULL, state TEXT NOT NULL, level INTEGER NOT NULL, key TEXT NOT NULL,"
-                     " code TEXT NOT NULL, name TEXT NOT NULL, detail TEXT NOT NULL);"
-                     "CREATE TABLE active_alarms (data_id INTEGER NOT NULL, device TEXT NOT NULL, level INTEGER"
-                     " NOT NULL, key TEXT NOT NULL, code TEXT NOT NULL, name TEXT NOT NULL, detail TEXT NOT NULL);"
-                     "CREATE TABLE seen (data_id INTEGER NOT NULL, device TEXT NOT NULL, time TEXT NOT NULL,"
-                     " PRIMARY KEY (data_id, device)) WITHOUT ROWID;"
-                     "PRAGMA application_id = 1414679883; PRAGMA user_version = 3;",
-                     nullptr, nullptr, nullptr);
-        sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db, "INSERT INTO history VALUES (1, '2026-12-09T09:00:00Z', 21, 'trm27k-dc', 5176, ?)",
-                           -1, &s, nullptr);
-        sqlite3_bind_blob(s, 1, old.data(), static_cast<int>(old.size()), SQLITE_STATIC);
-        EXPECT_EQ(SQLITE_DONE, sqlite3_step(s));
-        sqlite3_finalize(s);
-        sqlite3_close(db);
+        history::HistoryStore made;
+        ASSERT_TRUE(made.Open(path, error)) << error;
+        const std::string asSchema3 =
+            "ALTER TABLE history DROP COLUMN image_length; PRAGMA user_version = 3;"
+            "INSERT INTO history VALUES (1, '2026-12-09T09:00:00Z', 21, 'trm27k-dc', 5176, X'" +
+            site::HexText(old.data(), old.size()) + "')";
+        ASSERT_TRUE(made.Exec(asSchema3.c_str(), error)) << error;
     }
     history::HistoryStore store;
-    std::string error;
     ASSERT_TRUE(store.Open(path, error)) << error;
-    history::ImageRow row;
-    ASSERT_TRUE(store.LatestImage(21, "trm27k-dc", row));
-    EXPECT_EQ(old, row.image);
-    EXPECT_EQ("2026-12-09T09:00:00+00:00", row.time) << "a UTC time is not converted again";
-
     history::Batch batch;
     batch.images.push_back({0, "2026-12-09T09:01:00+00:00", 21, "trm27k-dc", 5176, DcImage(21, 53.6f, 10.0f)});
     ASSERT_TRUE(store.Write(batch, error)) << error;
@@ -219,15 +207,11 @@ TEST(HistoryStore, ImagesAreDeflatedAndOlderFilesReadAsTheyWere) {
     ASSERT_TRUE(store.ForEachImage([&rows](const history::ImageRow& r) { rows.push_back(r); }, error)) << error;
     ASSERT_EQ(2u, rows.size());
     EXPECT_EQ(old, rows[0].image);
+    EXPECT_EQ("2026-12-09T09:00:00+00:00", rows[0].time) << "a UTC time is not converted again";
     EXPECT_EQ(batch.images[0].image, rows[1].image);
-
     sqlite3* db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, "SELECT length(image), image_length FROM history WHERE id = 2", -1, &s, nullptr);
-    ASSERT_EQ(SQLITE_ROW, sqlite3_step(s));
-    EXPECT_LT(sqlite3_column_int(s, 0), 150) << "a 450-byte DC image, mostly zero";
-    EXPECT_EQ(450, sqlite3_column_int(s, 1));
-    sqlite3_finalize(s);
+    EXPECT_EQ(1, QueryInt(db, "SELECT length(image) < 150 AND image_length = 450 FROM history WHERE id = 2"))
+        << "a 450-byte DC image, mostly zero, deflated";
     sqlite3_close(db);
 }
