@@ -179,6 +179,19 @@ TEST(HistoryRecorder, RowsWaitForTheIntervalButAlarmsAndAskingHooksDoNot) {
     EXPECT_EQ(1u, rig.store.ActiveAlarms().size());
     rig.recorder->Stop();
     EXPECT_EQ(3, rig.store.CountImages(21, "trm27k-dc"));
+
+    // A long interval with every row: more rows wait than a failing disk may
+    // hold back, and none is lost.
+    Rig all(false, 1000);
+    all.Start();
+    const auto ac = AcImage(11, 1, 230.0f, 5.0f);
+    for (int k = 0; k < 700; ++k) {
+        for (unsigned int id : {11u, 12u}) all.model.OnRecord(id, "trm27k-ac", 5175, ac.data(), ac.size(), "2026-12-09T10:00:00");
+        all.Cycle(53.5f);
+    }
+    all.recorder->Stop();
+    EXPECT_EQ(700, all.store.CountImages(12, "trm27k-ac"));
+    EXPECT_EQ(0u, all.recorder->Lost());
 }
 
 // Rows are stored deflated and read back whole; a file of schema 3 (whole

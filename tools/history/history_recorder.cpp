@@ -94,7 +94,9 @@ void HistoryRecorder::OnCycle(const site::SnapshotPtr& snapshot) {
         closed_.seq = open_.seq;
         open_ = Pending{};
         latest_ = snapshot;
-        DropBeyondBound();
+        // A writer that succeeds takes them within the commit interval and
+        // the lag; only failed writes make rows pile up.
+        if (failing_) DropBeyondBound();
         wake_.notify_one();
         WaitForRoom(lock);
     }
@@ -136,7 +138,8 @@ void HistoryRecorder::OnAlarms(const std::vector<site::AlarmEvent>& events, cons
     for (const site::AlarmEvent& e : events) open_.alarms.push_back(RowOf(e, DeviceOf(*snapshot, e.rule)));
 }
 
-// Pending rows are bounded: a disk that stays full must not fill memory.
+// Pending rows are bounded while writes fail: a disk that stays full must not
+// fill memory.
 void HistoryRecorder::DropBeyondBound() {
     const auto trim = [this](auto& rows) {
         if (rows.size() <= kMaxPendingRows) return;
