@@ -14,6 +14,8 @@
 #include "Broker.h"
 #include "ProcessKit.h"
 #include "Zone.h"
+#include "hex_text.h"
+#include "history_store.h"
 
 using namespace testing_support;
 
@@ -45,6 +47,20 @@ MonitorRun Monitor(const std::string& dir, std::vector<std::string> extra, rlim_
 size_t Count(const std::vector<Json::Value>& events, const std::string& kind) {
     return EventsOf(events, kind).size();
 }
+
+// Every deflated image of a history stored whole again, the length column
+// gone: the layout of the monitors before schema 4.
+void InflateImages(const std::string& path) {
+    history::HistoryStore store;
+    std::string error, sql;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    ASSERT_TRUE(store.ForEachImage([&sql](const history::ImageRow& row) {
+        sql += "UPDATE history SET image = X'" + site::HexText(row.image.data(), row.image.size()) +
+               "' WHERE id = " + std::to_string(row.id) + ";";
+    }, error)) << error;
+    sql += "ALTER TABLE history DROP COLUMN image_length;";
+    EXPECT_TRUE(store.Exec(sql.c_str(), error)) << error;
+}
 }  // namespace
 
 // A database that is not this monitor's, or of a newer schema, is refused
@@ -54,15 +70,15 @@ TEST(MonitorStorage, RefusedAndFailedHistoryWritesAreNeverReportedAsSaved) {
     const std::string& dir = scratch.Path();
     const std::string db = dir + "/h.db";
     ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
-    Sql(db, "PRAGMA user_version = 4");
+    Sql(db, "PRAGMA user_version = 5");
     const std::string before = Sql(db, "SELECT count(*) FROM history");
     MonitorRun newer = Monitor(dir, {"--cycles", "2", "--history", db});
     EXPECT_EQ(2, newer.status);
     ASSERT_EQ(1u, Count(newer.events, "storage"));
-    EXPECT_NE(std::string::npos, EventsOf(newer.events, "storage")[0]["reason"].asString().find("schema 4"));
+    EXPECT_NE(std::string::npos, EventsOf(newer.events, "storage")[0]["reason"].asString().find("schema 5"));
     EXPECT_EQ(5u, Count(newer.events, "history"));  // those of the first run only
     EXPECT_EQ(before, Sql(db, "SELECT count(*) FROM history"));
-    EXPECT_EQ("4", Sql(db, "PRAGMA user_version"));
+    EXPECT_EQ("5", Sql(db, "PRAGMA user_version"));
 
     WriteFile(dir + "/other.db", "");
     Sql(dir + "/other.db", "CREATE TABLE t (x)");
@@ -183,7 +199,9 @@ TEST(MonitorStorage, SavedTimesAreInstantsWhateverTheZone) {
         ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
         first = Sql(db, "SELECT time FROM history WHERE id = 1");
         EXPECT_EQ(Sql(db, "SELECT count(*) FROM history"), Sql(db, "SELECT count(*) FROM history WHERE time LIKE '%Z'"));
-        // As an earlier monitor wrote it: local times without an offset, schema 2.
+        // As an earlier monitor wrote it: whole images, local times without
+        // an offset, schema 2.
+        InflateImages(db);
         Sql(db, "UPDATE history SET time = strftime('%Y-%m-%dT%H:%M:%S', time, 'localtime');"
                 "UPDATE seen SET time = strftime('%Y-%m-%dT%H:%M:%S', time, 'localtime');"
                 "PRAGMA user_version = 2");
@@ -193,8 +211,9 @@ TEST(MonitorStorage, SavedTimesAreInstantsWhateverTheZone) {
         const ZoneScope west("WST+3");
         ASSERT_EQ(0, Monitor(dir, {"--cycles", "1", "--history", db}).status);
     }
-    EXPECT_EQ("3", Sql(db, "PRAGMA user_version"));
+    EXPECT_EQ("4", Sql(db, "PRAGMA user_version"));
     EXPECT_EQ(first, Sql(db, "SELECT time FROM history WHERE id = 1"));
+    EXPECT_EQ("", Sql(db, "SELECT image_length FROM history WHERE id = 1")) << "an old row stays whole";
     EXPECT_EQ("0", Sql(db, "SELECT count(*) FROM history WHERE time NOT LIKE '%Z'"));
     EXPECT_TRUE(restored("EST-5"));
 }

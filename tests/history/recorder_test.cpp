@@ -2,14 +2,21 @@
 // change rule (a DC bus that moves by its 0.1 V default is kept, not only
 // every few minutes), alarms go with their cycle, the newest image of every
 // child is kept at the stop, and writes that fail are retried, then counted.
+// Rows wait for the commit interval; an alarm and a hook that asks do not.
+// Images are stored deflated; a file of the schema before reads as it was.
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "ScratchDir.h"
 #include "SiteImages.h"
+#include "Zone.h"
+#include "hex_text.h"
 #include "history_recorder.h"
 
 using namespace testing_support;
@@ -22,15 +29,17 @@ struct Rig {
     site::SiteModel model{"north"};
     std::unique_ptr<history::HistoryRecorder> recorder;
 
-    explicit Rig(bool changesOnly) {
+    explicit Rig(bool changesOnly, int commitCycles = 1) {
         std::string error;
         EXPECT_TRUE(store.Open(":memory:", error)) << error;
         history::RecorderSettings settings;
         settings.changesOnly = changesOnly;
+        settings.commitCycles = commitCycles;
         recorder = std::make_unique<history::HistoryRecorder>(store, model, settings);
         model.AddListener(recorder.get());
-        recorder->Start();
     }
+    // After the hooks are added.
+    void Start() { recorder->Start(); }
     void Cycle(float volts, std::vector<rule_value> rules = {}) {
         const auto dc = DcImage(21, volts, 10.0f);
         model.OnRecord(21, "trm27k-dc", 5176, dc.data(), dc.size(), "2026-12-09T10:00:00");
@@ -42,6 +51,7 @@ struct Rig {
 
 TEST(HistoryRecorder, RowsFollowTheModelsChangeRuleAndAlarmsTheirCycle) {
     Rig rig(true);
+    rig.Start();
     rig.Cycle(53.50f);                 // the first image: a row
     rig.Cycle(53.55f);                 // 0.05 V: none
     rig.Cycle(53.62f);                 // 0.12 V from the last row: a row
@@ -85,6 +95,7 @@ TEST(HistoryRecorder, AFailedWriteIsRetriedAndNothingIsReportedSaved) {
         if (full) e = "database or disk is full";
         return !full;
     });
+    rig.Start();
     rig.Cycle(53.5f);
     ASSERT_TRUE(heard.WaitFor("storage:failed"));
     EXPECT_EQ(0, rig.store.CountImages(21, "trm27k-dc"));
@@ -107,10 +118,113 @@ TEST(HistoryRecorder, AWriterFarBehindHoldsTheCycleEndsBack) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return true;
     });
+    rig.Start();
     constexpr int kCycles = 6 * history::HistoryRecorder::kMaxLagCycles;
     for (int k = 0; k < kCycles; ++k) rig.Cycle(53.5f + 0.01f * static_cast<float>(k));
     ASSERT_TRUE(heard.WaitFor("storage:waiting"));
     rig.recorder->Stop();
     EXPECT_EQ(kCycles, rig.store.CountImages(21, "trm27k-dc"));
     EXPECT_EQ(0u, rig.recorder->Lost());
+}
+
+namespace {
+// The first column of the first row, or -1.
+int64_t QueryInt(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    const int64_t value = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : -1;
+    sqlite3_finalize(s);
+    return value;
+}
+
+// What each transaction held when the commit hooks ran: the newest cycle and
+// the rows in the history by then.
+struct Transactions {
+    std::mutex mutex;
+    std::condition_variable told;
+    std::vector<std::pair<uint64_t, int64_t>> seen;  // seq, history rows
+
+    void Hook(history::HistoryStore& store) {
+        store.AddCommitHook([this](sqlite3* db, uint64_t seq, std::string&) {
+            const int64_t rows = QueryInt(db, "SELECT count(*) FROM history");
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.emplace_back(seq, rows);
+            told.notify_all();
+            return true;
+        });
+    }
+    std::pair<uint64_t, int64_t> WaitForSeq(uint64_t seq) {
+        std::unique_lock<std::mutex> lock(mutex);
+        told.wait_for(lock, std::chrono::seconds(30), [&] { return !seen.empty() && seen.back().first >= seq; });
+        return seen.empty() ? std::make_pair(uint64_t{0}, int64_t{-1}) : seen.back();
+    }
+};
+}  // namespace
+
+// Grouped commits: the rows of changed cycles wait for the interval; a hook
+// that asks (the MQTT outbox) gets a transaction at once, without them; an
+// alarm change commits its cycle and the rows before it at once.
+TEST(HistoryRecorder, RowsWaitForTheIntervalButAlarmsAndAskingHooksDoNot) {
+    Rig rig(true, 100);
+    Transactions transactions;
+    transactions.Hook(rig.store);
+    rig.Start();
+    rig.Cycle(53.5f);
+    rig.Cycle(53.7f);
+    rig.recorder->WriteSoon();
+    EXPECT_EQ(std::make_pair(uint64_t{2}, int64_t{0}), transactions.WaitForSeq(2))
+        << "the hook's statements up to the newest cycle, the rows still waiting";
+    rig.Cycle(53.9f, {Alarm(true)});
+    EXPECT_EQ(std::make_pair(uint64_t{3}, int64_t{3}), transactions.WaitForSeq(3));
+    EXPECT_EQ(1u, rig.store.ActiveAlarms().size());
+    rig.recorder->Stop();
+    EXPECT_EQ(3, rig.store.CountImages(21, "trm27k-dc"));
+
+    // A long interval with every row: more rows wait than a failing disk may
+    // hold back, and none is lost.
+    Rig all(false, 1000);
+    all.Start();
+    const auto ac = AcImage(11, 1, 230.0f, 5.0f);
+    for (int k = 0; k < 700; ++k) {
+        for (unsigned int id : {11u, 12u}) all.model.OnRecord(id, "trm27k-ac", 5175, ac.data(), ac.size(), "2026-12-09T10:00:00");
+        all.Cycle(53.5f);
+    }
+    all.recorder->Stop();
+    EXPECT_EQ(700, all.store.CountImages(12, "trm27k-ac"));
+    EXPECT_EQ(0u, all.recorder->Lost());
+}
+
+// Rows are stored deflated and read back whole; a file of schema 3 (whole
+// images, UTC times) is brought up to date without touching its rows.
+TEST(HistoryStore, ImagesAreDeflatedAndOlderFilesReadAsTheyWere) {
+    const ScratchDir scratch("history-packing");
+    const std::string path = scratch.Path() + "/h.db";
+    const ZoneScope utc("UTC0");
+    const auto old = DcImage(21, 53.5f, 10.0f);
+    std::string error;
+    {
+        history::HistoryStore made;
+        ASSERT_TRUE(made.Open(path, error)) << error;
+        const std::string asSchema3 =
+            "ALTER TABLE history DROP COLUMN image_length; PRAGMA user_version = 3;"
+            "INSERT INTO history VALUES (1, '2026-12-09T09:00:00Z', 21, 'trm27k-dc', 5176, X'" +
+            site::HexText(old.data(), old.size()) + "')";
+        ASSERT_TRUE(made.Exec(asSchema3.c_str(), error)) << error;
+    }
+    history::HistoryStore store;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    history::Batch batch;
+    batch.images.push_back({0, "2026-12-09T09:01:00+00:00", 21, "trm27k-dc", 5176, DcImage(21, 53.6f, 10.0f)});
+    ASSERT_TRUE(store.Write(batch, error)) << error;
+    std::vector<history::ImageRow> rows;
+    ASSERT_TRUE(store.ForEachImage([&rows](const history::ImageRow& r) { rows.push_back(r); }, error)) << error;
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(old, rows[0].image);
+    EXPECT_EQ("2026-12-09T09:00:00+00:00", rows[0].time) << "a UTC time is not converted again";
+    EXPECT_EQ(batch.images[0].image, rows[1].image);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+    EXPECT_EQ(1, QueryInt(db, "SELECT length(image) < 150 AND image_length = 450 FROM history WHERE id = 2"))
+        << "a 450-byte DC image, mostly zero, deflated";
+    sqlite3_close(db);
 }

@@ -263,7 +263,8 @@ TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
     mqtt::MqttSettings settings = Settings(FreePort());  // no broker: everything stays
     settings.heartbeatSeconds = 0;
     mqtt::MqttOutput out(model, settings, "test");
-    out.StageWithHistory();
+    int writesAsked = 0;
+    out.StageWithHistory([&writesAsked] { ++writesAsked; });
     bool diskFull = false;
     store.AddCommitHook([&out](sqlite3* c, uint64_t seq, std::string& e) { return out.StageWithin(c, seq, e); },
                         [&out](bool committed) { out.AfterCommit(committed); });
@@ -293,6 +294,7 @@ TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
     EXPECT_EQ((std::vector<long>{1, 2, 3}), OutboxStates(db)) << "cycle 4 waits for its own transaction";
     ASSERT_TRUE(store.Write(upTo(4), error)) << error;
     EXPECT_EQ((std::vector<long>{1, 2, 3, 4}), OutboxStates(db));
+    EXPECT_EQ(4, writesAsked) << "every cycle asks the history to write it at once";
     out.Stop();
     mqtt::MqttOutput restarted(model, settings, "test");
     ASSERT_TRUE(restarted.Start(db, error)) << error;

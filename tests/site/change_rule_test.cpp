@@ -1,5 +1,5 @@
 // The one change rule: thresholds on voltages and currents, every state
-// byte, any rectifier value, never the time stamp.
+// byte, never the time stamp or a value of unknown meaning.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -60,11 +60,22 @@ TEST(ChangeRule, ThresholdsStateBytesAndTheTimeStamp) {
     dcLater[offsetof(site::DcT, v_alarm)] = 1;
     EXPECT_TRUE(Changed(dc, dcLater, 5176));
 
-    // The rectifier group: any value, not its time stamp.
-    std::vector<uint8_t> rc(sizeof(site::RcT), 0), rcLater = rc;
-    SetFloat(rcLater, offsetof(site::RcT, group_value), 0.01f);
+    // The rectifier group: its voltage and the module currents against the
+    // thresholds, the other analog values not at all, never its time stamp.
+    std::vector<uint8_t> rc(sizeof(site::RcT) + sizeof(site::RcC), 0), rcLater = rc;
+    rc[offsetof(site::RcT, channel_count)] = rcLater[offsetof(site::RcT, channel_count)] = 1;
+    SetFloat(rcLater, offsetof(site::RcT, group_value), 19.9f);
+    EXPECT_FALSE(Changed(rc, rcLater, 5177));
+    SetFloat(rcLater, sizeof(site::RcT) + offsetof(site::RcC, module_value), 5.0f);
+    EXPECT_TRUE(Changed(rc, rcLater, 5177));
+    rcLater = rc;
+    SetFloat(rcLater, offsetof(site::RcT, dc_param), 53.5f);
+    SetFloat(rcLater, sizeof(site::RcT) + offsetof(site::RcC, analog_user), 31.0f);
+    EXPECT_FALSE(Changed(rc, rcLater, 5177)) << "parameters and user values take no part";
+    rcLater[sizeof(site::RcT) + offsetof(site::RcC, fault)] = 1;
     EXPECT_TRUE(Changed(rc, rcLater, 5177));
     rcLater = rc;
     rcLater[offsetof(site::RcT, ttime)] = 1;
     EXPECT_FALSE(Changed(rc, rcLater, 5177));
+    EXPECT_FLOAT_EQ(0.5f, site::ThresholdsOf(5177, Json::Value()).diffV) << "the group's own default";
 }

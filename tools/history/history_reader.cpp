@@ -35,7 +35,7 @@ bool HistoryReader::Images(unsigned int dataId, const std::string& since, const 
     // Slices are counted from 1970 in UTC, so the same step always cuts at
     // the same moments.
     const char* sql =
-        "SELECT id, time, data_id, device, record_type, image FROM history"
+        "SELECT id, time, data_id, device, record_type, image, image_length FROM history"
         " WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
         " AND (?5 <= 0 OR id IN (SELECT MIN(id) FROM history"
         "   WHERE data_id = ?1 AND (?2 = '' OR time >= ?2) AND (?3 = '' OR time <= ?3)"
@@ -56,8 +56,7 @@ bool HistoryReader::Images(unsigned int dataId, const std::string& since, const 
         row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
         row.device = Column(s, 3);
         row.recordType = sqlite3_column_int(s, 4);
-        const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, 5));
-        row.image.assign(blob, blob + sqlite3_column_bytes(s, 5));
+        ReadImage(s, 5, row.image);
         out.push_back(std::move(row));
     }
     sqlite3_finalize(s);

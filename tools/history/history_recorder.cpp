@@ -94,7 +94,9 @@ void HistoryRecorder::OnCycle(const site::SnapshotPtr& snapshot) {
         closed_.seq = open_.seq;
         open_ = Pending{};
         latest_ = snapshot;
-        DropBeyondBound();
+        // A writer that succeeds takes them within the commit interval and
+        // the lag; only failed writes make rows pile up.
+        if (failing_) DropBeyondBound();
         wake_.notify_one();
         WaitForRoom(lock);
     }
@@ -136,7 +138,8 @@ void HistoryRecorder::OnAlarms(const std::vector<site::AlarmEvent>& events, cons
     for (const site::AlarmEvent& e : events) open_.alarms.push_back(RowOf(e, DeviceOf(*snapshot, e.rule)));
 }
 
-// Pending rows are bounded: a disk that stays full must not fill memory.
+// Pending rows are bounded while writes fail: a disk that stays full must not
+// fill memory.
 void HistoryRecorder::DropBeyondBound() {
     const auto trim = [this](auto& rows) {
         if (rows.size() <= kMaxPendingRows) return;
@@ -148,11 +151,28 @@ void HistoryRecorder::DropBeyondBound() {
     trim(closed_.alarms);
 }
 
-// A write is due when the commit's number of cycles passed, a cycle brought
+// The rows are due when the commit's number of cycles passed, a cycle brought
 // alarm changes, or the last write failed (then at every cycle).
-bool HistoryRecorder::Due() const {
+bool HistoryRecorder::RowsDue() const {
     if (closed_.cycles == 0) return false;
     return closed_.cycles >= settings_.commitCycles || !closed_.alarms.empty() || failing_;
+}
+
+bool HistoryRecorder::Due() const { return RowsDue() || (hooksWaiting_ && latest_); }
+
+void HistoryRecorder::WriteSoon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hooksWaiting_ = true;
+    }
+    wake_.notify_one();
+}
+
+// No rows: only what the commit hooks stage, up to the newest completed cycle.
+Batch HistoryRecorder::HooksOnlyBatch() const {
+    Batch batch;
+    batch.seq = latest_->seq;
+    return batch;
 }
 
 Batch HistoryRecorder::TakeBatch(bool all) {
@@ -168,6 +188,7 @@ Batch HistoryRecorder::TakeBatch(bool all) {
     if (latest_) {
         // The active set changes only with a raise or a clear.
         batch.replaceActive = !batch.alarms.empty();
+        batch.durable = batch.replaceActive;
         if (batch.replaceActive) batch.active = ActiveOf(*latest_);
         for (const site::ChildState& child : latest_->children) {
             if (!child.time.empty()) batch.seen.push_back({child.dataId, child.device, child.time});
@@ -184,8 +205,10 @@ void HistoryRecorder::Run() {
     while (true) {
         wake_.wait(lock, [this] { return stop_ || Due(); });
         if (stop_) break;
-        writingCycles_ = closed_.cycles;
-        Batch batch = TakeBatch(false);
+        const bool rows = RowsDue();
+        writingCycles_ = rows ? closed_.cycles : 0;
+        hooksWaiting_ = false;
+        Batch batch = rows ? TakeBatch(false) : HooksOnlyBatch();
         lock.unlock();
         Write(std::move(batch));
         lock.lock();

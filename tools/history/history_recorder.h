@@ -14,7 +14,10 @@
 // poll never waits: rows beyond a bound are dropped and counted instead.
 // A transaction always ends
 // at a cycle's end: the alarms of a cycle go with its images, and the commit
-// hooks (the MQTT outbox) are told that cycle. A write that fails is never
+// hooks (the MQTT outbox) are told that cycle. A transaction with alarm
+// changes is synced to the card before it counts as written. A hook that
+// must not wait for the commit interval asks for a write (WriteSoon): it
+// gets a transaction of its own at once, the rows stay for their interval. A write that fails is never
 // reported as saved: its rows stay pending and go with the next write (the
 // oldest are dropped and counted as lost past a bound); the first failure
 // of a run is a "storage" event, the first failure of each kind a log line,
@@ -56,6 +59,10 @@ public:
     void Start();
     void OnCycle(const site::SnapshotPtr& snapshot) override;
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
+    // A commit hook has something that must not wait for the commit
+    // interval: its statements are written at once, in a transaction of
+    // their own up to the newest completed cycle. Any thread.
+    void WriteSoon();
     // At the stop: a row for every child whose last row is not of its newest
     // image, then everything pending, written; the thread ends.
     void Stop();
@@ -76,6 +83,8 @@ private:
 
     void Run();
     bool Due() const;
+    bool RowsDue() const;
+    Batch HooksOnlyBatch() const;
     bool TooFarBehind() const;
     void WaitForRoom(std::unique_lock<std::mutex>& lock);
     Batch TakeBatch(bool all);
@@ -102,6 +111,7 @@ private:
     std::map<Key, Clock::time_point> lastRow_;  // when each child last got a row
     std::map<Key, uint64_t> rowSeq_;            // the cycle of that row
     bool failing_ = false;
+    bool hooksWaiting_ = false;  // a hook asked for a write
     bool stop_ = false;
     uint64_t lost_ = 0;
 

@@ -8,6 +8,7 @@
 
 #include <sqlite3.h>
 
+#include "image_packing.h"
 #include "local_time.h"
 
 namespace history {
@@ -34,6 +35,10 @@ constexpr const char* kSchema2 =
     " data_id INTEGER NOT NULL, device TEXT NOT NULL, time TEXT NOT NULL,"
     " PRIMARY KEY (data_id, device)) WITHOUT ROWID;";
 
+// Schema 4 stores images deflated with their length beside them; the rows
+// of earlier files keep their whole image and a NULL length.
+constexpr const char* kSchema4 = "ALTER TABLE history ADD COLUMN image_length INTEGER;";
+
 // Schema 3 keeps every time in UTC; the local times of earlier files are
 // read as local time once, here. A text that is no time stays as it was.
 constexpr const char* kTimesToUtc =
@@ -58,13 +63,7 @@ std::string Text(sqlite3_stmt* s, int column) {
     return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(s, column))) : "";
 }
 
-std::vector<uint8_t> Blob(sqlite3_stmt* s, int column) {
-    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, column));
-    const int bytes = sqlite3_column_bytes(s, column);
-    if (blob == nullptr || bytes <= 0) return {};
-    return std::vector<uint8_t>(blob, blob + bytes);
-}
-
+// Columns 0 to 6: id, time, data_id, device, record_type, image, image_length.
 ImageRow ReadImageRow(sqlite3_stmt* s) {
     ImageRow row;
     row.id = sqlite3_column_int64(s, 0);
@@ -72,7 +71,7 @@ ImageRow ReadImageRow(sqlite3_stmt* s) {
     row.dataId = static_cast<unsigned int>(sqlite3_column_int64(s, 2));
     row.device = Text(s, 3);
     row.recordType = sqlite3_column_int(s, 4);
-    row.image = Blob(s, 5);
+    ReadImage(s, 5, row.image);
     return row;
 }
 
@@ -136,6 +135,13 @@ std::string Join(const std::set<std::string>& names) {
 }
 }  // namespace
 
+void ReadImage(sqlite3_stmt* s, int column, std::vector<uint8_t>& out) {
+    const auto* blob = static_cast<const uint8_t*>(sqlite3_column_blob(s, column));
+    const auto bytes = static_cast<size_t>(sqlite3_column_bytes(s, column));
+    const bool whole = sqlite3_column_type(s, column + 1) == SQLITE_NULL;
+    if (!UnpackImage(blob, bytes, whole ? -1 : sqlite3_column_int64(s, column + 1), out)) out.clear();
+}
+
 int RecordTypeOf(const std::string& device) {
     if (device == "trm27k-ac") return 5175;
     if (device == "trm27k-dc") return 5176;
@@ -193,7 +199,8 @@ int HistoryStore::Identify(const std::string& path, std::string& error) {
 bool HistoryStore::Migrate(int from, std::string& error) {
     if (from == kSchemaVersion) return true;
     const std::string sql = std::string("BEGIN IMMEDIATE;") + (from == 0 ? kSchema : "") +
-                            (from <= 1 ? kSchema2 : "") + (from >= 1 ? kTimesToUtc : "") +
+                            (from <= 1 ? kSchema2 : "") + (from == 1 || from == 2 ? kTimesToUtc : "") +
+                            kSchema4 +
                             "PRAGMA application_id = " + std::to_string(kApplicationId) + ";" +
                             "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";COMMIT;";
     if (Exec(sql.c_str(), error)) return true;
@@ -204,21 +211,21 @@ bool HistoryStore::Migrate(int from, std::string& error) {
 
 bool HistoryStore::Prepare(std::string& error) {
     // Schema 1 (read only) has no confirmation times.
-    const char* latest =
-        schema_ >= 2 ? "SELECT h.id, h.time, h.data_id, h.device, h.record_type, h.image, s.time"
-                       " FROM history h LEFT JOIN seen s ON s.data_id = h.data_id AND"
-                       " s.device = h.device WHERE h.data_id = ? AND h.device = ?"
-                       " ORDER BY h.id DESC LIMIT 1"
-                     : "SELECT id, time, data_id, device, record_type, image, NULL FROM history"
+    const std::string latest =
+        schema_ >= 2 ? "SELECT h.id, h.time, h.data_id, h.device, h.record_type, h.image, " +
+                           ImageLengthColumn("h.") + ", s.time FROM history h LEFT JOIN seen s"
+                           " ON s.data_id = h.data_id AND s.device = h.device"
+                           " WHERE h.data_id = ? AND h.device = ? ORDER BY h.id DESC LIMIT 1"
+                     : "SELECT id, time, data_id, device, record_type, image, NULL, NULL FROM history"
                        " WHERE data_id = ? AND device = ? ORDER BY id DESC LIMIT 1";
     std::vector<std::pair<sqlite3_stmt**, const char*>> statements = {
-        {&latest_, latest},
+        {&latest_, latest.c_str()},
         {&count_, "SELECT count(*) FROM history WHERE data_id = ? AND device = ?"},
     };
     if (!readOnly_) {
         statements.insert(statements.end(), {
-            {&insertImage_, "INSERT INTO history (time, data_id, device, record_type, image)"
-                            " VALUES (?, ?, ?, ?, ?)"},
+            {&insertImage_, "INSERT INTO history (time, data_id, device, record_type, image,"
+                            " image_length) VALUES (?, ?, ?, ?, ?, ?)"},
             {&insertAlarm_, "INSERT INTO alarms (time, data_id, device, state, level, key, code,"
                             " name, detail) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"},
             {&insertActive_, "INSERT INTO active_alarms (data_id, device, level, key, code, name,"
@@ -258,6 +265,11 @@ bool HistoryStore::Open(const std::string& path, std::string& error) {
     sqlite3_busy_timeout(db_, 500);
     const int version = Identify(path, error);
     if (version < 0) return false;
+    // A new file gets small pages: every commit writes each page it touched
+    // whole to the write-ahead log, and most of them (the tree's inner
+    // pages, the index's, the seen rows) change by a few bytes. Set before
+    // the file is made; an existing file keeps its size.
+    if (version == 0 && !Exec("PRAGMA page_size=1024", error)) return false;
     // A small page cache: the history is written, rarely read, on a small board.
     if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", error) ||
         !Migrate(version, error)) {
@@ -307,6 +319,11 @@ bool HistoryStore::OpenReadOnly(const std::string& path, std::string& error) {
     return false;
 }
 
+// Files before schema 4, read only, have no image lengths: every image is whole.
+std::string HistoryStore::ImageLengthColumn(const char* table) const {
+    return schema_ >= 4 ? std::string(table) + "image_length" : "NULL";
+}
+
 bool HistoryStore::Step(sqlite3_stmt* s, std::string& error) {
     const bool ok = sqlite3_step(s) == SQLITE_DONE;
     if (!ok) error = sqlite3_errmsg(db_);
@@ -321,8 +338,10 @@ bool HistoryStore::WriteBatch(const Batch& b, std::string& error) {
         sqlite3_bind_int64(insertImage_, 2, row.dataId);
         BindText(insertImage_, 3, row.device);
         sqlite3_bind_int(insertImage_, 4, row.recordType);
-        sqlite3_bind_blob(insertImage_, 5, row.image.data(), static_cast<int>(row.image.size()),
-                          SQLITE_TRANSIENT);
+        const std::vector<uint8_t> packed = PackImage(row.image);
+        const std::vector<uint8_t>& stored = packed.empty() ? row.image : packed;
+        sqlite3_bind_blob(insertImage_, 5, stored.data(), static_cast<int>(stored.size()), SQLITE_TRANSIENT);
+        if (!packed.empty()) sqlite3_bind_int64(insertImage_, 6, static_cast<int64_t>(row.image.size()));
         if (!Step(insertImage_, error)) return false;
     }
     for (const AlarmRow& row : b.alarms) {
@@ -354,7 +373,8 @@ bool HistoryStore::Write(const Batch& batch, std::string& error) {
         error = "the history is not open for writing";
         return false;
     }
-    if (!Exec("BEGIN IMMEDIATE", error)) return false;
+    if (batch.durable && !Exec("PRAGMA synchronous=FULL", error)) return false;
+    if (!Exec("BEGIN IMMEDIATE", error)) return RestoreSync(batch, false);
     bool ok = WriteBatch(batch, error);
     for (const CommitHook& hook : hooks_) ok = ok && hook(db_, batch.seq, error);
     const bool committed = ok && Exec("COMMIT", error);
@@ -363,7 +383,14 @@ bool HistoryStore::Write(const Batch& batch, std::string& error) {
         Exec("ROLLBACK", ignored);
     }
     for (const AfterCommit& after : afterHooks_) after(committed);
-    return committed;
+    return RestoreSync(batch, committed);
+}
+
+// Back to the ordinary setting after a durable batch; passes `result` on.
+bool HistoryStore::RestoreSync(const Batch& batch, bool result) {
+    std::string ignored;
+    if (batch.durable) Exec("PRAGMA synchronous=NORMAL", ignored);
+    return result;
 }
 
 void HistoryStore::AddCommitHook(CommitHook hook, AfterCommit after) {
@@ -381,7 +408,7 @@ bool HistoryStore::LatestImage(unsigned int dataId, const std::string& device, I
     if (found) {
         // Both stored times compare as instants; the later is shown.
         const std::string saved = Text(latest_, 1);
-        const std::string seen = Text(latest_, 6);
+        const std::string seen = Text(latest_, 7);
         out = ReadImageRow(latest_);
         if (seen > saved) out.time = site::ShownTime(seen);
     }
@@ -442,15 +469,17 @@ bool HistoryStore::EachRow(const char* sql, const std::function<void(const Image
 std::vector<ImageRow> HistoryStore::LatestOfEach() {
     std::vector<ImageRow> rows;
     std::string ignored;
-    EachRow("SELECT id, time, data_id, device, record_type, image FROM history WHERE id IN"
-            " (SELECT max(id) FROM history GROUP BY data_id, device) ORDER BY data_id, device",
+    EachRow(("SELECT id, time, data_id, device, record_type, image, " + ImageLengthColumn() +
+             " FROM history WHERE id IN (SELECT max(id) FROM history GROUP BY data_id, device)"
+             " ORDER BY data_id, device").c_str(),
             [&rows](const ImageRow& row) { rows.push_back(row); }, ignored);
     return rows;
 }
 
 bool HistoryStore::ForEachImage(const std::function<void(const ImageRow&)>& each,
                                 std::string& error) {
-    return EachRow("SELECT id, time, data_id, device, record_type, image FROM history ORDER BY id",
+    return EachRow(("SELECT id, time, data_id, device, record_type, image, " + ImageLengthColumn() +
+                    " FROM history ORDER BY id").c_str(),
                    each, error);
 }
 

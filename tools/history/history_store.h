@@ -15,6 +15,7 @@
 // monitors are brought up to date in place. Times are kept in UTC (schema 3;
 // earlier files held local times, converted once as local time on upgrade)
 // and handed in and out as the monitor shows them, local with an offset.
+// Images are stored deflated since schema 4 (image_packing.h).
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -26,7 +27,7 @@ struct sqlite3_stmt;
 
 namespace history {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 struct ImageRow {
     int64_t id = 0;
@@ -65,7 +66,12 @@ struct Batch {
     std::vector<SeenRow> seen;
     std::string pruneBefore;  // rows older than this go, a few hundred per write; empty: none
     uint64_t seq = 0;         // the newest cycle the batch holds (for the commit hooks)
+    bool durable = false;     // synced to the card before Write returns (alarm changes)
 };
+
+// The image of a row from its blob `column` and the image_length column after
+// it (see image_packing.h); empty when the stored blob is damaged.
+void ReadImage(sqlite3_stmt* s, int column, std::vector<uint8_t>& out);
 
 // Record type of a device type's data image ("trm27k-ac" 5175, -dc 5176, -rc 5177).
 int RecordTypeOf(const std::string& device);
@@ -86,7 +92,9 @@ public:
     bool IsOpen() const { return db_ != nullptr; }
 
     // Writes `batch` in one transaction; false with SQLite's reason, and
-    // nothing of the batch written.
+    // nothing of the batch written. Other transactions reach the card when
+    // the kernel writes them back (synchronous=NORMAL), a durable one before
+    // this returns (synchronous=FULL for it).
     bool Write(const Batch& batch, std::string& error);
 
     // Statements of another output that must commit with the history (an
@@ -116,6 +124,8 @@ private:
     bool Migrate(int from, std::string& error);
     bool Prepare(std::string& error);
     bool WriteBatch(const Batch& batch, std::string& error);
+    bool RestoreSync(const Batch& batch, bool result);
+    std::string ImageLengthColumn(const char* table = "") const;
     bool Step(sqlite3_stmt* s, std::string& error);
     bool EachRow(const char* sql, const std::function<void(const ImageRow&)>& each,
                  std::string& error);

@@ -232,13 +232,14 @@ history::RecorderSettings RecorderSettingsOf(const Options& o) {
 }
 }  // namespace
 
-// With a history file the MQTT outbox lives in it and commits with it,
-// cycle by cycle; without one it is kept in memory.
+// With a history file the MQTT outbox lives in it and commits with it, at
+// once rather than at the history's interval; without one it is kept in memory.
 int MonitorApp::StartMqtt() {
     mqtt_ = std::make_unique<mqtt::MqttOutput>(*model_, MqttSettingsOf(options_), cli::Version());
     if (recorder_) {
         mqtt::MqttOutput* out = mqtt_.get();
-        mqtt_->StageWithHistory();
+        history::HistoryRecorder* recorder = recorder_.get();
+        mqtt_->StageWithHistory([recorder] { recorder->WriteSoon(); });
         store_.AddCommitHook([out](sqlite3* db, uint64_t seq, std::string& e) { return out->StageWithin(db, seq, e); },
                              [out](bool committed) { out->AfterCommit(committed); });
     }

@@ -137,6 +137,7 @@ void MqttOutput::Stop() {
 }
 
 void MqttOutput::Enqueue(Item item) {
+    const bool staged = item.what != Item::What::Availability;  // the status is sent from the snapshot
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (queue_.size() >= kQueueLimit) {
@@ -153,6 +154,7 @@ void MqttOutput::Enqueue(Item item) {
         queue_.push_back(std::move(item));
     }
     wake_.notify_one();
+    if (stagedByHistory_ && staged) writeSoon_();
 }
 
 void MqttOutput::OnCycle(const site::SnapshotPtr& snapshot) {

@@ -46,9 +46,13 @@ public:
     bool Start(const std::string& databasePath, std::string& error);
     // Before Start: the outbox rows are written in the history's transaction
     // (StageWithin inside it, AfterCommit once it ended) instead of in one of
-    // their own, so after a crash the outbox holds exactly the cycles the
-    // history holds.
-    void StageWithHistory() { stagedByHistory_ = true; }
+    // their own, so after a crash the outbox holds every cycle the history
+    // holds. `writeSoon` asks the history for that transaction at once, so
+    // no state or alarm waits for the history's commit interval.
+    void StageWithHistory(std::function<void()> writeSoon) {
+        stagedByHistory_ = true;
+        writeSoon_ = std::move(writeSoon);
+    }
     // Stages what the model reported up to the end of cycle `seq` (all of
     // it for the largest number: the last write at a stop).
     bool StageWithin(sqlite3* db, uint64_t seq, std::string& error);
@@ -137,6 +141,7 @@ private:
 
     // Staged in the history's transaction, on the thread that writes it.
     bool stagedByHistory_ = false;
+    std::function<void()> writeSoon_;
     std::deque<Item> staged_;  // put back at the front when the transaction fails
     std::vector<Message> stagedMessages_;
     uint64_t stagedSeq_ = 0;

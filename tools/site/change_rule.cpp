@@ -12,8 +12,13 @@ namespace {
 // Defaults the AC and DC children start from before their configuration.
 constexpr ChangeThresholds kAcDefaults{20.0f, 20.0f};
 constexpr ChangeThresholds kDcDefaults{0.1f, 20.0f};
+// The rectifier group has no thresholds of its own in its configuration. Its
+// output voltage is the DC bus, which the DC screens already judge by their
+// diff_v; the group's copy counts from half a volt, a module's output
+// current from 2 A.
+constexpr ChangeThresholds kRcDefaults{0.5f, 2.0f};
 
-enum class Quantity { Ignored, Volts, Amperes, Any };
+enum class Quantity { Ignored, Volts, Amperes };
 
 // The AC and DC values that take part in the change indication.
 struct Watched {
@@ -26,11 +31,11 @@ constexpr Watched kWatched[] = {
     {5175, "c", Quantity::Volts},    {5175, "ia", Quantity::Amperes},
     {5175, "ib", Quantity::Amperes}, {5175, "ic", Quantity::Amperes},
     {5176, "v", Quantity::Volts},    {5176, "i", Quantity::Amperes},
+    {5177, "group_value", Quantity::Volts}, {5177, "module_value", Quantity::Amperes},
 };
 
-// The values the record rule leaves out (AC frequency, battery values) or
-// takes on any change (the rectifier group), when each is reported on its
-// own: moved by this much, in the field's unit.
+// The values the record rule leaves out (AC frequency, battery values), when
+// each is reported on its own: moved by this much, in the field's unit.
 struct ValueDefault {
     int recordType;
     std::string_view field;
@@ -40,12 +45,9 @@ constexpr ValueDefault kValueDefaults[] = {
     {5175, "f", 0.1f},             // AC frequency, Hz
     {5176, "m_values", 1.0f},      // battery current, A
     {5176, "n_values", 1.0f},      // battery temperature, °C
-    {5177, "group_value", 0.1f},   // rectifier output voltage, V: the DC bus, as the DC default
-    {5177, "module_value", 1.0f},  // module output current, A
 };
 
 Quantity QuantityOf(int recordType, std::string_view field) {
-    if (recordType == 5177) return Quantity::Any;
     for (const Watched& w : kWatched) {
         if (w.recordType == recordType && w.field == field) return w.quantity;
     }
@@ -79,7 +81,6 @@ bool FieldChanged(int recordType, const Field& f, const uint8_t* before, const u
     switch (QuantityOf(recordType, f.name)) {
         case Quantity::Volts: return Moved(f, before, after, limits.diffV);
         case Quantity::Amperes: return Moved(f, before, after, limits.diffI);
-        case Quantity::Any: return BytesDiffer(f, before, after);
         case Quantity::Ignored: break;
     }
     return false;
@@ -95,7 +96,7 @@ bool RecordChanged(int recordType, const Table& table, const uint8_t* before, co
 }  // namespace
 
 ChangeThresholds ThresholdsOf(int recordType, const Json::Value& entry) {
-    ChangeThresholds limits = recordType == 5176 ? kDcDefaults : kAcDefaults;
+    ChangeThresholds limits = recordType == 5176 ? kDcDefaults : recordType == 5177 ? kRcDefaults : kAcDefaults;
     try {
         child::ReadAppSetting(entry, limits.diffV, limits.diffI);
     } catch (const Json::Exception&) {

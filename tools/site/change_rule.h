@@ -5,11 +5,12 @@
 //
 // Changed: the first image; an image of another length or channel count;
 // any byte outside the time stamp and the analog values (counts, status and
-// alarm bytes); for AC and DC a voltage (AC a, b, c; DC v) moved by diff_v or
-// more, or a current (AC ia, ib, ic; DC i) by diff_i or more, a value
-// provided on one side only counting as moved; for the rectifier group any
-// analog value. Other AC and DC analog values (frequency, user values) take
-// no part; the periodic reports keep them current.
+// alarm bytes); a voltage (AC a, b, c; DC v; the rectifier group's
+// group_value) moved by diff_v or more, or a current (AC ia, ib, ic; DC i;
+// a rectifier module's module_value) by diff_i or more, a value provided on
+// one side only counting as moved. Other analog values (frequency,
+// parameters, user values) take no part; the periodic reports keep them
+// current.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
