@@ -109,7 +109,6 @@ std::optional<float> ValueThreshold(int recordType, std::string_view field, cons
     switch (QuantityOf(recordType, field)) {
         case Quantity::Volts: return limits.diffV;
         case Quantity::Amperes: return limits.diffI;
-        case Quantity::Any:
         case Quantity::Ignored: break;
     }
     for (const ValueDefault& d : kValueDefaults) {
