@@ -211,6 +211,37 @@ def check_phone(page, outdir):
     check(overflow <= 0, "a phone-sized screen scrolls sideways by %d px" % overflow)
 
 
+def system(data_id, name, first_child):
+    children = lambda base: [{"data_id": base + first_child}, {"data_id": base + first_child + 1}]
+    return {"data_id": data_id, "address": data_id, "name": name, "acSetting": children(10),
+            "dcSetting": children(20), "rcSetting": {}}
+
+
+def check_two_systems(monitor, sim, scratch, page, processes):
+    """Two power systems on one line: each panel and the link say whose they are."""
+    config = os.path.join(scratch, "two.json")
+    with open(config, "w") as f:
+        json.dump({"devices": [system(1, "addr1", 1), system(2, "annex", 3)]}, f)
+    simulator = subprocess.Popen([sim, "--pty", "--address", "1,2"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    processes.append(simulator)
+    line = simulator.stdout.readline().strip()
+    base = "http://127.0.0.1:%d" % free_port()
+    processes.append(subprocess.Popen(
+        [monitor, "--fast", "--quiet", "--port", line, "--config", config, "--http", base[7:],
+         "--plugin-stdout", os.devnull], stdout=subprocess.DEVNULL,
+        stderr=open(os.path.join(scratch, "monitor.err"), "a")))
+    wait_for(20, lambda: len((get_json(base + "/api/state") or {}).get("children", [])) == 10,
+             "both systems' first cycles")
+    page.call("Page.navigate", url=base + "/")
+    owners = lambda: sorted(t.split(" \u00b7 ")[0] for t in page.eval(
+        "Array.from(document.querySelectorAll('#children h2')).map(h => h.textContent)") or [])
+    wait_for(15, lambda: owners() == ["addr1"] * 5 + ["annex"] * 5,
+             "panel titles naming their power system")
+    check(page.eval("document.getElementById('link').textContent") == "addr1 up, annex up",
+          "the link fact names each power system")
+
+
 def run(monitor, sim, outdir, scratch):
     scenario = os.path.join(scratch, "scenario.json")
     write_scenario(scenario, QUIET)
@@ -252,6 +283,7 @@ def run(monitor, sim, outdir, scratch):
                  "every panel greyed once its values are stale")
         check("no longer current" in page.eval("document.querySelector('[data-updated]').textContent"),
               "a stale panel tells its age")
+        check_two_systems(monitor, sim, scratch, page, processes)
     finally:
         for p in reversed(processes):
             if p.poll() is None:

@@ -68,15 +68,25 @@
   }
 
   // ---- overview ----
+  const linkWord = (s) => (!s.link_up ? 'down' : s.stalled ? 'stalled' : 'up');
+
   function renderOverview(state) {
     $('site').textContent = state.site;
     $('model').textContent = state.model ? state.model : '';
     document.title = state.site + ' \u2013 trm27k';
     const link = $('link');
-    const word = !state.link_up ? 'down' : state.stalled ? 'stalled' : 'up';
-    const since = state.availability_age_s;
-    link.textContent = since === null ? word : word + ' for ' + duration(since);
-    link.className = 'state ' + word;
+    const systems = state.devices || [];
+    if (systems.length > 1) {
+      // Several power systems: each one's own line, the worst colouring the fact.
+      const words = systems.map(linkWord);
+      link.textContent = systems.map((d, k) => d.name + ' ' + words[k]).join(', ');
+      link.className = 'state ' + (words.includes('down') ? 'down' : words.includes('stalled') ? 'stalled' : 'up');
+    } else {
+      const word = linkWord(state);
+      const since = state.availability_age_s;
+      link.textContent = since === null ? word : word + ' for ' + duration(since);
+      link.className = 'state ' + word;
+    }
     // The broker's state, only when the monitor publishes to one.
     const hasUplink = 'mqtt_connected' in state;
     $('uplink-fact').hidden = !hasUplink;
@@ -193,11 +203,12 @@
   function layoutKey(children) {
     return children.map((c) => {
       const v = c.values || {};
-      return [c.data_id, c.device, (v.channels || v.modules || []).length, v.dc_m, v.dc_n].join('/');
+      return [c.data_id, c.device, c.system, (v.channels || v.modules || []).length, v.dc_m, v.dc_n].join('/');
     }).join(',');
   }
 
   function buildPanels(children) {
+    const severalSystems = new Set(children.map((c) => c.system)).size > 1;
     const box = $('children');
     box.replaceChildren();
     for (const child of children) {
@@ -206,7 +217,9 @@
       const panel = el('article', undefined, 'panel');
       panel.dataset.child = child.data_id;
       panel.dataset.device = child.device;
-      const title = el('h2', (KIND[child.device] || child.device) + ' ');
+      // With several power systems each panel says whose it is.
+      const owner = severalSystems && child.system ? child.system + ' \u00b7 ' : '';
+      const title = el('h2', owner + (KIND[child.device] || child.device) + ' ');
       title.appendChild(el('span', child.data_id, 'quiet'));
       panel.appendChild(title);
       build(child, child.values || {}, panel);
