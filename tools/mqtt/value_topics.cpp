@@ -52,21 +52,27 @@ std::string ValueTopic(const MqttSettings& s, unsigned int dataId, const std::st
     return SiteBase(s) + std::to_string(dataId) + "/" + object;
 }
 
-std::optional<std::string> ValuePayload(const ValueSlot& slot) {
-    if (slot.field->kind == site::Kind::U8) return std::to_string(slot.base[slot.field->offset]);
+namespace {
+// A slot's value as JSON: the byte of a state, the number of a measurement;
+// nothing when the power system did not provide it.
+std::optional<Json::Value> ValueJson(const ValueSlot& slot) {
+    if (slot.field->kind == site::Kind::U8) return Json::Value(slot.base[slot.field->offset]);
     const std::optional<float> v = site::ReadFloat(*slot.field, slot.base, slot.index);
     if (!v) return std::nullopt;
-    return CompactJson(site::FloatJson(*v));
+    return site::FloatJson(*v);
+}
+}  // namespace
+
+std::optional<std::string> ValuePayload(const ValueSlot& slot) {
+    const std::optional<Json::Value> v = ValueJson(slot);
+    if (!v) return std::nullopt;
+    return CompactJson(*v);
 }
 
 Message ValuesMessage(const MqttSettings& s, const site::ChildState& child) {
     Json::Value v(Json::objectValue);
     for (const ValueSlot& slot : ValueSlots(child)) {
-        if (slot.field->kind == site::Kind::U8) {
-            v[slot.object] = slot.base[slot.field->offset];
-        } else if (const std::optional<float> value = site::ReadFloat(*slot.field, slot.base, slot.index)) {
-            v[slot.object] = site::FloatJson(*value);
-        }
+        if (std::optional<Json::Value> value = ValueJson(slot)) v[slot.object] = std::move(*value);
     }
     return {Kind::State, ValueTopic(s, child.dataId, "values"), CompactJson(v), true};
 }

@@ -104,10 +104,6 @@ constexpr const char* kModelRule = "device_model";
 // ends in the text the device sent ("...检测型号:TEXT"); it says nothing when
 // the model is accepted, so a completed cycle without that report means the
 // device answered the accepted model.
-std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles) {
-    return DeviceModelOf(rules, cycles, 0);
-}
-
 std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles, unsigned int dataId) {
     static const std::string kMarker = "检测型号:";
     for (const RuleState& r : rules) {

@@ -145,8 +145,7 @@ private:
 };
 
 // The device model a snapshot's rules and cycles tell (see Snapshot::model);
-// with `dataId`, only the rules of that main device count.
-std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles);
-std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles, unsigned int dataId);
+// with a `dataId` other than 0, only the rules of that main device count.
+std::string DeviceModelOf(const std::vector<RuleState>& rules, uint64_t cycles, unsigned int dataId = 0);
 
 }  // namespace site
