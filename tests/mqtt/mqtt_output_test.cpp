@@ -264,7 +264,7 @@ TEST(MqttOutput, OutboxRowsCommitWithTheHistoryAndOnlyThen) {
     settings.heartbeatSeconds = 0;
     mqtt::MqttOutput out(model, settings, "test");
     int writesAsked = 0;
-    out.StageWithHistory([&writesAsked] { ++writesAsked; });
+    out.StageWithHistory([&writesAsked](uint64_t) { ++writesAsked; });
     bool diskFull = false;
     store.AddCommitHook([&out](sqlite3* c, uint64_t seq, std::string& e) { return out.StageWithin(c, seq, e); },
                         [&out](bool committed) { out.AfterCommit(committed); });

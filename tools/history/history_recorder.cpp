@@ -158,20 +158,22 @@ bool HistoryRecorder::RowsDue() const {
     return closed_.cycles >= settings_.commitCycles || !closed_.alarms.empty() || failing_;
 }
 
-bool HistoryRecorder::Due() const { return RowsDue() || (hooksWaiting_ && latest_); }
+bool HistoryRecorder::Due() const { return RowsDue() || hooksWaiting_; }
 
-void HistoryRecorder::WriteSoon() {
+void HistoryRecorder::WriteSoon(uint64_t seq) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         hooksWaiting_ = true;
+        hooksSeq_ = std::max(hooksSeq_, seq);
     }
     wake_.notify_one();
 }
 
-// No rows: only what the commit hooks stage, up to the newest completed cycle.
+// No rows: only what the commit hooks stage, up to the newest cycle they
+// asked for or this recorder saw.
 Batch HistoryRecorder::HooksOnlyBatch() const {
     Batch batch;
-    batch.seq = latest_->seq;
+    batch.seq = std::max(latest_ ? latest_->seq : 0, hooksSeq_);
     return batch;
 }
 
@@ -183,7 +185,9 @@ Batch HistoryRecorder::TakeBatch(bool all) {
     Batch batch;
     batch.images = std::move(closed_.images);
     batch.alarms = std::move(closed_.alarms);
-    batch.seq = all ? UINT64_MAX : closed_.seq;
+    // The hooks may stage cycles whose rows are still open: a cycle's
+    // outbox rows may come before its history rows, never after them.
+    batch.seq = all ? UINT64_MAX : std::max(closed_.seq, hooksSeq_);
     closed_ = Pending{};
     if (latest_) {
         // The active set changes only with a raise or a clear.

@@ -59,10 +59,11 @@ public:
     void Start();
     void OnCycle(const site::SnapshotPtr& snapshot) override;
     void OnAlarms(const std::vector<site::AlarmEvent>& events, const site::SnapshotPtr& snapshot) override;
-    // A commit hook has something that must not wait for the commit
-    // interval: its statements are written at once, in a transaction of
-    // their own up to the newest completed cycle. Any thread.
-    void WriteSoon();
+    // A commit hook has something of cycle `seq` that must not wait for the
+    // commit interval: its statements are written at once, in a transaction
+    // of their own, told that cycle even when this recorder has not heard of
+    // it yet (the hook's listener call may come first). Any thread.
+    void WriteSoon(uint64_t seq);
     // At the stop: a row for every child whose last row is not of its newest
     // image, then everything pending, written; the thread ends.
     void Stop();
@@ -112,6 +113,7 @@ private:
     std::map<Key, uint64_t> rowSeq_;            // the cycle of that row
     bool failing_ = false;
     bool hooksWaiting_ = false;  // a hook asked for a write
+    uint64_t hooksSeq_ = 0;      // ... up to this cycle
     bool stop_ = false;
     uint64_t lost_ = 0;
 

@@ -239,7 +239,7 @@ int MonitorApp::StartMqtt() {
     if (recorder_) {
         mqtt::MqttOutput* out = mqtt_.get();
         history::HistoryRecorder* recorder = recorder_.get();
-        mqtt_->StageWithHistory([recorder] { recorder->WriteSoon(); });
+        mqtt_->StageWithHistory([recorder](uint64_t seq) { recorder->WriteSoon(seq); });
         store_.AddCommitHook([out](sqlite3* db, uint64_t seq, std::string& e) { return out->StageWithin(db, seq, e); },
                              [out](bool committed) { out->AfterCommit(committed); });
     }

@@ -138,6 +138,7 @@ void MqttOutput::Stop() {
 
 void MqttOutput::Enqueue(Item item) {
     const bool staged = item.what != Item::What::Availability;  // the status is sent from the snapshot
+    const uint64_t seq = item.snapshot->seq;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (queue_.size() >= kQueueLimit) {
@@ -154,7 +155,7 @@ void MqttOutput::Enqueue(Item item) {
         queue_.push_back(std::move(item));
     }
     wake_.notify_one();
-    if (stagedByHistory_ && staged) writeSoon_();
+    if (stagedByHistory_ && staged) writeSoon_(seq);
 }
 
 void MqttOutput::OnCycle(const site::SnapshotPtr& snapshot) {
@@ -273,8 +274,9 @@ void MqttOutput::Stage(const std::deque<Item>& items) {
 }
 
 // Inside the history's transaction: what the model reported up to the end
-// of the batch's newest cycle, the same cut the history makes, so a crash
-// leaves the outbox and the history holding the same cycles.
+// of cycle `seq`, the newest cycle this output asked a write for or the
+// history's rows reach, so a crash never leaves the history holding a cycle
+// the outbox lost.
 bool MqttOutput::StageWithin(sqlite3* db, uint64_t seq, std::string& error) {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -47,9 +47,10 @@ public:
     // Before Start: the outbox rows are written in the history's transaction
     // (StageWithin inside it, AfterCommit once it ended) instead of in one of
     // their own, so after a crash the outbox holds every cycle the history
-    // holds. `writeSoon` asks the history for that transaction at once, so
-    // no state or alarm waits for the history's commit interval.
-    void StageWithHistory(std::function<void()> writeSoon) {
+    // holds. `writeSoon(seq)` asks the history for that transaction at once,
+    // up to cycle `seq`, so no state or alarm waits for the history's commit
+    // interval.
+    void StageWithHistory(std::function<void(uint64_t seq)> writeSoon) {
         stagedByHistory_ = true;
         writeSoon_ = std::move(writeSoon);
     }
@@ -141,7 +142,7 @@ private:
 
     // Staged in the history's transaction, on the thread that writes it.
     bool stagedByHistory_ = false;
-    std::function<void()> writeSoon_;
+    std::function<void(uint64_t seq)> writeSoon_;
     std::deque<Item> staged_;  // put back at the front when the transaction fails
     std::vector<Message> stagedMessages_;
     uint64_t stagedSeq_ = 0;
