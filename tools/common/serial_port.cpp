@@ -215,21 +215,25 @@ void ClosePty(PtyPair& pair) {
     pair = PtyPair();
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t n, int pacedBaud) {
+constexpr double kDeliveryMs = 16;  // how often a paced line hands over what it received
+
+bool WriteAll(int fd, const uint8_t* data, size_t n, int pacedBaud, const std::atomic<bool>* stop) {
     if (pacedBaud <= 0) return WriteChunk(fd, data, n);
-    // Small chunks against deadlines measured from the start, so the time
-    // spent writing does not add up to drift over a long reply.
+    // A serial adapter hands the receiver what it got every few milliseconds
+    // (a USB adapter's latency timer, a UART's FIFO): each chunk is written
+    // once its last byte would have arrived, against deadlines measured from
+    // the start, so the time spent writing does not add up over a long reply.
     using Clock = std::chrono::steady_clock;
-    constexpr size_t kChunk = 8;
-    const auto start = Clock::now();
     const double secondsPerByte = 10.0 / pacedBaud;
-    for (size_t done = 0; done < n;) {
-        const size_t len = std::min(kChunk, n - done);
+    const size_t chunk = std::max<size_t>(1, static_cast<size_t>(kDeliveryMs / 1000.0 / secondsPerByte));
+    const auto start = Clock::now();
+    for (size_t done = 0; done < n && (stop == nullptr || !*stop);) {
+        const size_t len = std::min(chunk, n - done);
+        const auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>((done + len) * secondsPerByte));
+        std::this_thread::sleep_until(due);
         if (!WriteChunk(fd, data + done, len)) return false;
         done += len;
-        const auto due = start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(done * secondsPerByte));
-        std::this_thread::sleep_until(due);
     }
     return true;
 }

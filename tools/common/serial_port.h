@@ -2,6 +2,7 @@
 // Serial-line helpers shared by the programs around the plug-in: opening a
 // real serial port or a pseudo-terminal pair in raw mode, and writing whole
 // buffers, optionally at the byte rate of a real line.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,8 +45,10 @@ void ClosePty(PtyPair& pair);
 // Writes all `n` bytes, waiting for the descriptor when it would block and
 // retrying after signals. With `pacedBaud` > 0 the bytes leave no faster than
 // a line at that rate carries them (10 bits a byte: start, 8 data, stop), so
-// a reply takes as long as on the real line. False when the descriptor fails
-// (callers that write to pipes or sockets ignore SIGPIPE to see that).
-bool WriteAll(int fd, const uint8_t* data, size_t n, int pacedBaud);
+// a reply takes as long as on the real line, handed over in the pieces a
+// serial adapter delivers; a paced write ends early once `stop` is set. False
+// when the descriptor fails (callers that write to pipes or sockets ignore
+// SIGPIPE to see that).
+bool WriteAll(int fd, const uint8_t* data, size_t n, int pacedBaud, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tools

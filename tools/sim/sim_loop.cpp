@@ -42,18 +42,6 @@ ReadResult ReadInput(int fd, Simulator& sim, std::vector<OutgoingReply>& fresh,
     return ReadResult::Data;
 }
 
-// Writes one reply in chunks, so a stop request does not wait for a long
-// paced reply to finish.
-bool WriteReply(int fd, const std::string& bytes, int pacedBaud, const std::atomic<bool>& stop) {
-    constexpr size_t kChunk = 96;
-    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    for (size_t done = 0; done < bytes.size() && !stop; done += kChunk) {
-        const size_t len = std::min(kChunk, bytes.size() - done);
-        if (!tools::WriteAll(fd, data + done, len, pacedBaud)) return false;
-    }
-    return true;
-}
-
 // The poll timeout: the usual wait, or less when the next reply is due sooner.
 int WaitMs(const std::deque<Pending>& queue, int pollMs) {
     if (queue.empty()) return pollMs;
@@ -78,7 +66,9 @@ LoopEnd RunSimulatorLoop(int fd, Simulator& sim, const LoopOptions& options,
             return LoopEnd::LineClosed;
         }
         while (!queue.empty() && queue.front().due <= Clock::now() && !stop) {
-            if (!WriteReply(fd, queue.front().bytes, options.pacedBaud, stop)) {
+            const std::string& reply = queue.front().bytes;
+            if (!tools::WriteAll(fd, reinterpret_cast<const uint8_t*>(reply.data()), reply.size(),
+                                 options.pacedBaud, &stop)) {
                 return LoopEnd::WriteFailed;
             }
             queue.pop_front();
