@@ -1,6 +1,7 @@
 #include "pmbus_frame.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace host {
 
@@ -73,6 +74,21 @@ const char* FrameErrorText(FrameError error) {
         case FrameError::LengthMismatch: return "LENID disagrees with INFO";
     }
     return "unknown";
+}
+
+size_t ExpectedFrameBytes(const uint8_t* data, size_t count) {
+    constexpr size_t kLengthAt = 1 + 8;  // '~' VER ADR CID1 CID2
+    constexpr size_t kAround = 1 + 12 + 4 + 1;  // '~', header, CHKSUM, CR
+    const auto* start = static_cast<const uint8_t*>(std::memchr(data, kFrameStart, count));
+    if (start == nullptr) return 0;
+    const size_t at = static_cast<size_t>(start - data);
+    if (count < at + kLengthAt + 4) return 0;
+    uint8_t high = 0, low = 0;
+    const char* field = reinterpret_cast<const char*>(data + at + kLengthAt);
+    if (!ByteAt(field, high) || !ByteAt(field + 2, low)) return 0;
+    const uint16_t length = static_cast<uint16_t>(high << 8 | low);
+    if (FrameLength(length & 0x0FFF) != length) return 0;
+    return at + kAround + (length & 0x0FFF);
 }
 
 FrameError DecodeFrame(const char* body, size_t length, DecodedFrame& out) {

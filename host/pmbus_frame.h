@@ -49,6 +49,11 @@ struct DecodedFrame {
     std::vector<uint8_t> info;  // reused between frames
 };
 
+// How many bytes the frame that starts in the first `count` bytes of `data`
+// takes, counted from data[0] through its CR, read from its LENGTH field;
+// 0 while its header is incomplete or when LENGTH fails its own checksum.
+HOST_API size_t ExpectedFrameBytes(const uint8_t* data, size_t count);
+
 // Decodes the characters between '~' and CR (both excluded).
 HOST_API FrameError DecodeFrame(const char* body, size_t length, DecodedFrame& out);
 

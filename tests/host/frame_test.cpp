@@ -92,3 +92,35 @@ TEST(FrameReceive, SkipsNoiseSplitsAtCrAndRestartsOnTilde) {
     EXPECT_EQ(1, overflows);
     EXPECT_FALSE(rx.InFrame());
 }
+
+// The poll reads a reply's size from its LENGTH before the rest arrives: the
+// whole frame counted from the first byte received (noise before '~'
+// included), nothing from a header still incomplete or a LENGTH whose own
+// checksum fails.
+TEST(FrameExpect, TheHeaderTellsTheWholeFramesSize) {
+    const uint8_t info[3] = {0x10, 0x20, 0x30};
+    std::string frame;
+    host::EncodeFrame(0x21, 0x01, 0x40, 0x00, info, 3, frame);
+    std::string bare;
+    host::EncodeFrame(0x21, 0x01, 0x40, 0x51, nullptr, 0, bare);
+    std::string lying = frame;
+    lying[9] = lying[9] == 'F' ? 'E' : 'F';  // LCHKSUM no longer fits LENID
+    struct Case {
+        std::string bytes;
+        size_t count;
+        size_t expected;
+    };
+    const Case kCases[] = {
+        {frame, frame.size(), frame.size()},
+        {frame, 13, frame.size()},         // the header alone is enough
+        {frame, 12, 0},                    // LENGTH not complete yet
+        {"\x05\x05" + frame, 15, frame.size() + 2},
+        {bare, 13, bare.size()},           // no INFO: LENGTH 0000
+        {lying, lying.size(), 0},
+        {"0000000000000000", 16, 0},       // no frame start
+    };
+    for (const Case& c : kCases) {
+        EXPECT_EQ(c.expected, host::ExpectedFrameBytes(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.count))
+            << c.bytes.substr(0, c.count);
+    }
+}

@@ -83,6 +83,10 @@ bool PollLoop::Turn(const std::function<void(long)>& onCycle, std::string& lost)
         lost = line_.FailReason();
         return false;
     }
+    if (const int gather = GatherMs(); gather > 0) {
+        ::poll(nullptr, 0, gather);  // the rest of the reply is on its way
+        return true;
+    }
     pollfd p{line_.Fd(), POLLIN, 0};
     const int ready = ::poll(&p, 1, WaitMs());
     if (ready < 0 && errno != EINTR) {
@@ -172,6 +176,10 @@ void PollLoop::Feed(ssize_t n) {
         const size_t take = std::min(kHeadBytes - static_cast<size_t>(exchangeBytes_), static_cast<size_t>(n));
         std::memcpy(exchangeHead_ + exchangeBytes_, buffer_, take);
     }
+    if (exchangeBytes_ == 0) {
+        firstRead_ = lastByte_;
+        firstReadBytes_ = static_cast<uint64_t>(n);
+    }
     exchangeBytes_ += static_cast<uint64_t>(n);
     Station& s = *active_;
     const uint64_t made = s.bus.seat->Made();
@@ -218,6 +226,33 @@ int PollLoop::WaitMs() const {
     if (active_ == nullptr) return kIdleMs;
     const auto left = std::chrono::ceil<milliseconds>(ReplyDeadline() - Clock::now()).count();
     return static_cast<int>(std::clamp<long long>(left, 0, kIdleMs));
+}
+
+// While a reply comes in, the poll sleeps until the rest of its frame can
+// have arrived, as its LENGTH tells, instead of waking for every piece the
+// serial adapter hands over: a few wake-ups a reply instead of one every few
+// milliseconds. The end is reckoned from the first read, which the poll
+// takes as soon as it comes, not from later reads that may lag their bytes.
+// A line faster than its rate is not waited for. The sleep ends no later
+// than half the gap timeout after the last byte, so
+// a reply that stops is still noticed in time, and a LENGTH that lies costs
+// at most that.
+int PollLoop::GatherMs() const {
+    if (active_ == nullptr || line_.HasHeld() || exchangeBytes_ == 0) return 0;
+    const size_t frame =
+        host::ExpectedFrameBytes(exchangeHead_, static_cast<size_t>(std::min<uint64_t>(kHeadBytes, exchangeBytes_)));
+    if (frame <= exchangeBytes_) return 0;
+    const double byteSeconds = 10.0 / settings_.baud;
+    // Bytes that came faster than the rate allows: no line in between (a
+    // simulator unpaced), nothing to wait for.
+    const std::chrono::duration<double> carried = lastByte_ - line_.LastWrite();
+    if (static_cast<double>(exchangeBytes_) * byteSeconds > carried.count()) return 0;
+    const std::chrono::duration<double> rest(static_cast<double>(frame - firstReadBytes_) * byteSeconds);
+    const Clock::time_point until =
+        std::min({firstRead_ + std::chrono::duration_cast<Clock::duration>(rest),
+                  lastByte_ + milliseconds(settings_.gapMs / 2), ReplyDeadline()});
+    const auto left = std::chrono::floor<milliseconds>(until - Clock::now()).count();
+    return left >= 2 ? static_cast<int>(left) : 0;
 }
 
 // The longest an exchange may last, whatever arrives: the first byte's

@@ -129,6 +129,7 @@ private:
     bool ReadLine(std::string& lost);
     void Feed(ssize_t n);
     int WaitMs() const;
+    int GatherMs() const;
     Clock::time_point ReplyDeadline() const;
     Clock::duration AbsoluteSpan() const;
     bool LineQuiet(Clock::time_point now) const;
@@ -159,6 +160,8 @@ private:
     Clock::time_point lastTimeout_{};
     Clock::time_point exchangeStart_{};  // when the open exchange's command was made
     uint64_t exchangeBytes_ = 0;        // received since the command left
+    Clock::time_point firstRead_{};     // the exchange's first read ...
+    uint64_t firstReadBytes_ = 0;       // ... and how many bytes it took
     static constexpr size_t kHeadBytes = 256;
     uint8_t exchangeHead_[kHeadBytes];  // the first of them, for a frame error
     int holdLeft_ = 0;                  // commands still to wait for a quiet line
