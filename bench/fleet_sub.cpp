@@ -1,6 +1,6 @@
 // trm27k-fleet-sub: subscribes to every state and alarm of a fleet on one
 // broker for a given time and reports messages per second and the delay from
-// each cycle's time stamp ("stamp_ms") to delivery, p50 and p99.
+// the end of each state's cycle ("cycle_ms") to delivery, p50 and p99.
 //   trm27k-fleet-sub PORT SECONDS
 #include <mosquitto.h>
 
@@ -36,8 +36,8 @@ void OnMessage(mosquitto*, void*, const mosquitto_message* m) {
     const bool parsed = reader->parse(text, text + m->payloadlen, &v, &errors);
     std::lock_guard<std::mutex> lock(g_mutex);
     ++g_messages;
-    if (parsed && v.isObject() && v["stamp_ms"].isInt64()) {
-        g_delaysMs.push_back(static_cast<double>(now - v["stamp_ms"].asInt64()));
+    if (parsed && v.isObject() && v["cycle_ms"].isInt64()) {
+        g_delaysMs.push_back(static_cast<double>(now - v["cycle_ms"].asInt64()));
     }
 }
 

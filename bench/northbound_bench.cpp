@@ -100,7 +100,7 @@ void BM_MqttMessagesPerCycle(benchmark::State& state) {
     size_t bytes = 0;
     for (auto _ : state) {
         for (const site::ChildState& child : snapshot->children) {
-            bytes += mqtt::StateMessage(settings, child).payload.size();
+            bytes += mqtt::StateMessage(settings, child, 0).payload.size();
         }
         bytes += mqtt::AlarmsMessage(settings, *snapshot).payload.size();
     }

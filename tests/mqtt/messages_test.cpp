@@ -40,13 +40,13 @@ struct Case {
 TEST(StateMessage, PrintsTheDefaultScenariosValuesAsPeopleWriteThem) {
     const Case kCases[] = {
         {Child(11, 5175, AcImage(11, 2, 230.1f, 13.1f)),
-         {"\"a\":230.1,", "\"f\":50.0,", "\"ia\":13.1,"}},
+         {"\"a\":230.1,", "\"f\":50.0,", "\"ia\":13.1,", "\"cycle_ms\":1765360800250,"}},
         {Child(21, 5176, ScenarioDc()),
          {"\"v\":53.5,", "\"i\":42.0,", "\"m_values\":[5.2,4.8999996,null,"}},
     };
     mqtt::MqttSettings settings;
     for (const Case& c : kCases) {
-        const std::string payload = mqtt::StateMessage(settings, c.child).payload;
+        const std::string payload = mqtt::StateMessage(settings, c.child, 1765360800250).payload;
         for (const std::string& text : c.texts) {
             EXPECT_NE(std::string::npos, payload.find(text)) << text << " in " << payload;
         }

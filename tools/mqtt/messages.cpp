@@ -57,7 +57,7 @@ bool ParseBroker(const std::string& text, MqttSettings& out) {
 std::string StatusTopic(const MqttSettings& s) { return SiteBase(s) + "status"; }
 std::string RefreshTopic(const MqttSettings& s) { return SiteBase(s) + "refresh"; }
 
-Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
+Message StateMessage(const MqttSettings& s, const site::ChildState& child, int64_t cycleEpochMs) {
     Json::Value v(Json::objectValue);
     const site::Layout* layout = site::LayoutOf(child.recordType);
     if (layout != nullptr) site::RecordJson(*layout, child.image.data(), child.image.size(), v);
@@ -65,6 +65,7 @@ Message StateMessage(const MqttSettings& s, const site::ChildState& child) {
     v["device"] = child.device;
     v["time"] = child.time;
     v["stamp_ms"] = static_cast<Json::Int64>(child.epochMs);  // for delivery delays and ordering
+    v["cycle_ms"] = static_cast<Json::Int64>(cycleEpochMs);
     v["seq"] = static_cast<Json::UInt64>(child.seq);
     return {Kind::State, SiteBase(s) + std::to_string(child.dataId) + "/state", CompactJson(v), true};
 }

@@ -36,7 +36,10 @@ std::string CompactJson(const Json::Value& v);
 std::string SiteBase(const MqttSettings& s);
 std::string StatusTopic(const MqttSettings& s);
 std::string RefreshTopic(const MqttSettings& s);
-Message StateMessage(const MqttSettings& s, const site::ChildState& child);
+// The whole record as JSON: its fields, when it was read ("stamp_ms") and when
+// the cycle that publishes it ended ("cycle_ms"), both in milliseconds since
+// 1970; the difference to the arrival is the delivery delay.
+Message StateMessage(const MqttSettings& s, const site::ChildState& child, int64_t cycleEpochMs);
 Message AlarmMessage(const MqttSettings& s, const site::AlarmEvent& event);
 Message AlarmsMessage(const MqttSettings& s, const site::Snapshot& snapshot);
 

@@ -1,5 +1,7 @@
 #include "mqtt_output.h"
 
+#include <pthread.h>
+
 #include <mosquitto.h>
 
 #include <algorithm>
@@ -74,8 +76,14 @@ bool MqttOutput::Start(const std::string& databasePath, std::string& error) {
     mosquitto_disconnect_callback_set(client_, &MqttOutput::OnDisconnect);
     mosquitto_publish_callback_set(client_, &MqttOutput::OnPublish);
     mosquitto_message_callback_set(client_, &MqttOutput::OnMessage);
-    thread_ = std::thread([this] { Run(); });
-    network_ = std::thread([this] { RunNetwork(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mqtt");  // as top -H and ps -L show it
+        Run();
+    });
+    network_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "mqtt-net");
+        RunNetwork();
+    });
     return true;
 }
 
@@ -98,7 +106,10 @@ void MqttOutput::RunNetwork() {
             if (stopNetwork_) break;
         }
         if (up) {
-            const int rc = mosquitto_loop(client_, 100, 1);
+            // A publish from another thread wakes the loop at once, and the
+            // keepalive needs it about once a second: a longer wait only saves
+            // wake-ups.
+            const int rc = mosquitto_loop(client_, 1000, 1);
             up = rc == MOSQ_ERR_SUCCESS;
             if (up) delay = 1;
             if (!up) TellUplink(false, mosquitto_strerror(rc));
@@ -178,16 +189,16 @@ MqttOutput::Stats MqttOutput::GetStats() {
 // The output's thread: stage what the model reported into the outbox, take
 // acknowledgements, keep status and discovery current, send in order.
 void MqttOutput::Run() {
+    bool online = false;  // as this thread last saw it
     std::unique_lock<std::mutex> lock(mutex_);
     while (true) {
         wake_.wait_for(lock, std::chrono::seconds(1), [this] {
-            return stop_ || (!stagedByHistory_ && !queue_.empty()) || rowsAdded_ ||
+            return stop_ || (!stagedByHistory_ && !queue_.empty()) ||
                    !acked_.empty() || connectionChanged_ || discoveryDue_;
         });
         std::deque<Item> items;
         if (!stagedByHistory_) items.swap(queue_);
         if (newest_) latest_ = newest_;
-        rowsAdded_ = false;
         const bool stopping = stop_;
         const bool connected = connected_;
         const bool changed = connectionChanged_;
@@ -196,17 +207,21 @@ void MqttOutput::Run() {
         lock.unlock();
 
         Stage(items);
-        if (changed || connected != online_) {
-            online_ = connected;
-            inflight_.clear();  // unacknowledged rows are sent again after a reconnect
-            sentUpTo_ = 0;
-            lastStatus_.clear();
-            discoveryShape_.clear();
-            discovered_.clear();
-            childAvailability_.clear();
+        {
+            std::lock_guard<std::mutex> send(sendMutex_);
+            if (changed || connected != online_) {
+                online_ = connected;
+                inflight_.clear();  // unacknowledged rows are sent again after a reconnect
+                sentUpTo_ = 0;
+                lastStatus_.clear();
+                discoveryShape_.clear();
+                discovered_.clear();
+                childAvailability_.clear();
+            }
+            TakeAcknowledgements();
+            online = online_;
         }
-        TakeAcknowledgements();
-        if (online_ && latest_) {
+        if (online && latest_) {
             SendStatus(*latest_);
             if (discovery) {
                 discoveryShape_.clear();
@@ -215,15 +230,19 @@ void MqttOutput::Run() {
             SendDiscovery(*latest_);
             SendChildAvailability(*latest_);  // staleness comes with time alone: every turn
         }
-        if (online_) SendPending();
+        SendCommitted();
         model_.SetOutboxMessages(outbox_.Count());
         ReportDrops(false);
         if (stopping) break;
         lock.lock();
     }
     ReportDrops(true);
+    {
+        std::lock_guard<std::mutex> send(sendMutex_);
+        online_ = false;  // nothing is sent after the "offline"
+    }
     int mid = 0;
-    if (online_ && PublishNow({Kind::State, StatusTopic(settings_), "offline", true}, &mid)) finalMid_ = mid;
+    if (online && PublishNow({Kind::State, StatusTopic(settings_), "offline", true}, &mid)) finalMid_ = mid;
 }
 
 // Messages the full outbox gave up: counted in the model at once, told by a
@@ -300,9 +319,7 @@ bool MqttOutput::StageWithin(sqlite3* db, uint64_t seq, std::string& error) {
 void MqttOutput::AfterCommit(bool committed) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (committed) {
-            rowsAdded_ = !stagedMessages_.empty();
-        } else {
+        if (!committed) {
             alarmsListDue_ = alarmsListDue_ || alarmsListStaged_;
             PutBackStaged();
             staged_.insert(staged_.end(), std::make_move_iterator(queue_.begin()),
@@ -317,7 +334,9 @@ void MqttOutput::AfterCommit(bool committed) {
         uint64_t bytes = 0;
         for (const Message& m : stagedMessages_) bytes += m.payload.size();
         outbox_.Committed(stagedMessages_.size(), bytes, stagedSeq_);
-        wake_.notify_one();
+        // Sent from here, not by waking the output's thread: one thread
+        // fewer between a cycle's end and the broker.
+        SendCommitted();
     }
     stagedMessages_.clear();
 }
@@ -386,7 +405,7 @@ void MqttOutput::StageCycle(const site::Snapshot& snapshot, std::vector<Message>
         auto last = lastState_.find(child.dataId);
         const bool due = last == lastState_.end() || now - last->second >= heartbeat;
         if (!child.changed && !due) continue;
-        out.push_back(StateMessage(settings_, child));
+        out.push_back(StateMessage(settings_, child, snapshot.cycleEpochMs));
         lastState_[child.dataId] = now;
     }
 }
@@ -404,6 +423,13 @@ void MqttOutput::TakeAcknowledgements() {
         outbox_.Remove(it->second);
         inflight_.erase(it);
     }
+}
+
+// Either thread that saw rows committed (the output's, or the history's
+// right after its transaction) sends what the window allows.
+void MqttOutput::SendCommitted() {
+    std::lock_guard<std::mutex> send(sendMutex_);
+    if (online_) SendPending();
 }
 
 void MqttOutput::SendPending() {

@@ -102,6 +102,7 @@ private:
     Refresh TakeRefresh();
     void PutBackStaged();
     void TakeAcknowledgements();
+    void SendCommitted();
     void SendPending();
     void SendStatus(const site::Snapshot& snapshot);
     void SendChildAvailability(const site::Snapshot& snapshot);
@@ -128,7 +129,6 @@ private:
     std::deque<Item> queue_;
     site::SnapshotPtr newest_;  // the newest snapshot any listener call brought
     std::vector<int> acked_;
-    bool rowsAdded_ = false;    // the history committed outbox rows
     bool stop_ = false;
     bool stopNetwork_ = false;
     bool connected_ = false;
@@ -150,10 +150,13 @@ private:
     ValueReports values_;        // what each value topic was last given
     ValueReports valuesBefore_;  // ... before the staging in progress, put back when it is not written
 
-    // Owned by the output's thread.
+    // The sending, by the output's thread or right after a history commit.
+    std::mutex sendMutex_;             // the three below
     std::map<int, int64_t> inflight_;  // message id -> outbox row
     int64_t sentUpTo_ = 0;             // highest outbox row handed to the client
-    bool online_ = false;              // connected, as this thread last saw it
+    bool online_ = false;              // connected, as the output's thread last saw it
+
+    // Owned by the output's thread.
     std::string lastStatus_;
     site::SnapshotPtr latest_;
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id, the JSON states
