@@ -1,5 +1,7 @@
 #include "alarm_command.h"
 
+#include <pthread.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -53,7 +55,12 @@ AlarmCommandOutput::AlarmCommandOutput(site::SiteModel& model, Settings settings
 
 AlarmCommandOutput::~AlarmCommandOutput() { Stop(); }
 
-void AlarmCommandOutput::Start() { thread_ = std::thread([this] { Run(); }); }
+void AlarmCommandOutput::Start() {
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "on-alarm");  // as top -H and ps -L show it
+        Run();
+    });
+}
 
 void AlarmCommandOutput::Stop() {
     {

@@ -1,5 +1,7 @@
 #include "event_log.h"
 
+#include <pthread.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,7 +92,10 @@ bool EventLog::Open(const std::string& path, std::string& error, EventFileSettin
     site::SetJsonDigits(builder);  // floats as site::FloatJson gives them
     writer_.reset(builder.newStreamWriter());
     if (!OpenFile(error)) return false;
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "events");  // as top -H and ps -L show it
+        Run();
+    });
     return true;
 }
 

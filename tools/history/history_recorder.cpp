@@ -1,5 +1,7 @@
 #include "history_recorder.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -68,7 +70,10 @@ HistoryRecorder::HistoryRecorder(HistoryStore& store, site::SiteModel& model, Re
 HistoryRecorder::~HistoryRecorder() { Stop(); }
 
 void HistoryRecorder::Start() {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "history");  // as top -H and ps -L show it
+        Run();
+    });
 }
 
 // On the feeding thread: copies the rows of the cycle, nothing more.

@@ -1,5 +1,7 @@
 #include "http_server.h"
 
+#include <pthread.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -119,7 +121,10 @@ bool HttpServer::Start(std::string& error) {
     if (!engine_->router.OpenHistory(error) || !engine_->Listen(error)) return false;
     port_ = engine_->acceptor.local_endpoint().port();
     engine_->Accept();
-    engine_->thread = std::thread([this] { engine_->io.run(); });
+    engine_->thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "http");  // as top -H and ps -L show it
+        engine_->io.run();
+    });
     return true;
 }
 

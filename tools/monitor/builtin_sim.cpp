@@ -1,5 +1,7 @@
 #include "builtin_sim.h"
 
+#include <pthread.h>
+
 #include "scenario_json.h"
 #include "sim_loop.h"
 
@@ -19,6 +21,8 @@ bool BuiltinSimulator::Start(bool pace, const std::vector<uint8_t>& addresses, s
     sim::LoopOptions options;
     options.pacedBaud = pace ? 9600 : 0;
     thread_ = std::thread([this, options] {
+        // The fleet bench finds the simulated power systems by this name.
+        pthread_setname_np(pthread_self(), "sim");
         sim::RunSimulatorLoop(pty_.master, *sim_, options, stop_);
     });
     return true;

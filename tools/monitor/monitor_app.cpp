@@ -1,5 +1,7 @@
 #include "monitor_app.h"
 
+#include <pthread.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -408,6 +410,7 @@ bool MonitorApp::PollBus(Bus& bus, const std::atomic<bool>& stop) {
 int MonitorApp::Poll(const std::atomic<bool>& stop) {
     std::atomic<bool> lost{false};
     const auto run = [this, &stop, &lost](Bus& bus) {
+        if (&bus != &buses_.front()) pthread_setname_np(pthread_self(), "poll");  // the first is the main thread
         if (!PollBus(bus, stop)) lost = true;
         halt_ = true;
     };

@@ -1,9 +1,14 @@
 #include "work_queue.h"
 
+#include <pthread.h>
+
 namespace monitor {
 
 WorkQueue::WorkQueue(size_t capacity)
-    : capacity_(capacity > 0 ? capacity : 1), thread_([this] { Run(); }) {}
+    : capacity_(capacity > 0 ? capacity : 1), thread_([this] {
+          pthread_setname_np(pthread_self(), "thresholds");  // as top -H and ps -L show it
+          Run();
+      }) {}
 
 WorkQueue::~WorkQueue() {
     {

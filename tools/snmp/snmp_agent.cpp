@@ -1,5 +1,7 @@
 #include "snmp_agent.h"
 
+#include <pthread.h>
+
 #include <fcntl.h>
 #include <sys/select.h>
 #include <unistd.h>
@@ -79,7 +81,10 @@ bool SnmpAgent::Start(std::string& error) {
         error = "cannot start the SNMP agent: no pipe";
         return false;
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "snmp");  // as top -H and ps -L show it
+        Run();
+    });
     return true;
 }
 

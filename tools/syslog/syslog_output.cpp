@@ -1,5 +1,7 @@
 #include "syslog_output.h"
 
+#include <pthread.h>
+
 #include <syslog.h>
 
 #include "alarm_names.h"
@@ -27,7 +29,10 @@ SyslogOutput::SyslogOutput(Sink sink) : sink_(std::move(sink)) {
         openlog("trm27k-monitor", LOG_PID, LOG_DAEMON);
         sink_ = ToSyslog;
     }
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "syslog");  // as top -H and ps -L show it
+        Run();
+    });
 }
 
 SyslogOutput::~SyslogOutput() { Stop(); }
