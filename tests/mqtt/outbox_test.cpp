@@ -37,8 +37,8 @@ TEST(Outbox, KeepsOrderDropsStatesFirstAndSurvivesARestart) {
         EXPECT_EQ((std::array<uint64_t, 3>{2, 1, 0}), box.Dropped()) << "by kind: states, lists, alarms";
         const auto rows = box.Pending(0, 2);
         ASSERT_EQ(2u, rows.size());
-        box.Remove(rows[0].id);
-        box.Remove(rows[0].id);  // a duplicate acknowledgement changes nothing
+        box.Remove({rows[0].id});
+        box.Remove({rows[0].id, rows[0].id});  // a duplicate acknowledgement changes nothing
         EXPECT_EQ(3u, box.Count());
         EXPECT_EQ(2u, box.Pending(rows[1].id, 100).size());
     }

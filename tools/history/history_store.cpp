@@ -1,6 +1,7 @@
 #include "history_store.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -249,6 +250,15 @@ bool HistoryStore::Prepare(std::string& error) {
     return true;
 }
 
+void RetryWhileBusy(sqlite3* db, int timeoutMs) {
+    const auto retry = [](void* limit, int tries) -> int {
+        if (tries >= static_cast<int>(reinterpret_cast<intptr_t>(limit))) return 0;
+        ::usleep(1000);
+        return 1;
+    };
+    sqlite3_busy_handler(db, retry, reinterpret_cast<void*>(static_cast<intptr_t>(timeoutMs)));
+}
+
 bool HistoryStore::Open(const std::string& path, std::string& error) {
     struct stat st {};
     if (path != ":memory:" && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -262,7 +272,7 @@ bool HistoryStore::Open(const std::string& path, std::string& error) {
     }
     // Written from the poll thread: long enough to ride out a reader's
     // checkpoint, short against the 2-second gate between exchanges.
-    sqlite3_busy_timeout(db_, 500);
+    RetryWhileBusy(db_, 500);
     const int version = Identify(path, error);
     if (version < 0) return false;
     // A new file gets small pages: every commit writes each page it touched

@@ -29,6 +29,12 @@ namespace history {
 
 constexpr int kSchemaVersion = 4;
 
+// Another connection to the file (the MQTT outbox's) holds its write lock
+// for a short transaction: try again every millisecond for up to
+// `timeoutMs`, not on SQLite's own growing steps, which sleep up to 100 ms
+// and so hold a message up long after the lock came free.
+void RetryWhileBusy(sqlite3* db, int timeoutMs);
+
 struct ImageRow {
     int64_t id = 0;
     std::string time;  // time of the cycle, "2026-12-08T16:05:09+01:00"

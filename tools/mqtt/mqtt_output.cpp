@@ -207,6 +207,7 @@ void MqttOutput::Run() {
         lock.unlock();
 
         Stage(items);
+        std::vector<int64_t> delivered;
         {
             std::lock_guard<std::mutex> send(sendMutex_);
             if (changed || connected != online_) {
@@ -218,9 +219,10 @@ void MqttOutput::Run() {
                 discovered_.clear();
                 childAvailability_.clear();
             }
-            TakeAcknowledgements();
+            delivered = TakeAcknowledgements();
             online = online_;
         }
+        outbox_.Remove(delivered);
         if (online && latest_) {
             SendStatus(*latest_);
             if (discovery) {
@@ -410,19 +412,23 @@ void MqttOutput::StageCycle(const site::Snapshot& snapshot, std::vector<Message>
     }
 }
 
-void MqttOutput::TakeAcknowledgements() {
+// The outbox rows of what the broker acknowledged, out of the window; the
+// caller removes them from the outbox without holding up the sending.
+std::vector<int64_t> MqttOutput::TakeAcknowledgements() {
     std::vector<int> acked;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         acked.swap(acked_);
         stats_.acknowledged += acked.size();
     }
+    std::vector<int64_t> rows;
     for (const int mid : acked) {
         auto it = inflight_.find(mid);
         if (it == inflight_.end()) continue;  // status, discovery, or from before a reconnect
-        outbox_.Remove(it->second);
+        rows.push_back(it->second);
         inflight_.erase(it);
     }
+    return rows;
 }
 
 // Either thread that saw rows committed (the output's, or the history's

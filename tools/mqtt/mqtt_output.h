@@ -101,7 +101,7 @@ private:
     };
     Refresh TakeRefresh();
     void PutBackStaged();
-    void TakeAcknowledgements();
+    std::vector<int64_t> TakeAcknowledgements();
     void SendCommitted();
     void SendPending();
     void SendStatus(const site::Snapshot& snapshot);

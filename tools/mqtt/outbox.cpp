@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "history_store.h"
 #include "outbox_sql.h"
 
 namespace mqtt {
@@ -30,7 +31,7 @@ bool Outbox::Open(const std::string& path, uint64_t maxBytes, std::string& error
         error = "cannot open the outbox in " + path + ": " + sqlite3_errmsg(db_);
         return false;
     }
-    sqlite3_busy_timeout(db_, 5000);
+    history::RetryWhileBusy(db_, 5000);
     char* message = nullptr;
     if (sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-256;", nullptr, nullptr,
                      &message) != SQLITE_OK ||
@@ -163,13 +164,20 @@ std::vector<OutboxRow> Outbox::Pending(int64_t after, int count) {
     return rows;
 }
 
-void Outbox::Remove(int64_t id) {
+// One transaction for all of them: one commit, and each page they share
+// written to the log once.
+void Outbox::Remove(const std::vector<int64_t>& ids) {
+    if (ids.empty()) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    sqlite3_bind_int64(delete_, 1, id);
-    const int64_t length = Step(delete_);
-    if (length < 0) return;  // already gone: a duplicate acknowledgement, or dropped
-    bytes_ -= static_cast<uint64_t>(length);
-    --count_;
+    const bool grouped = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (const int64_t id : ids) {
+        sqlite3_bind_int64(delete_, 1, id);
+        const int64_t length = Step(delete_);
+        if (length < 0) continue;  // already gone: a duplicate acknowledgement, or dropped
+        bytes_ -= static_cast<uint64_t>(length);
+        --count_;
+    }
+    if (grouped) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
 }
 
 uint64_t Outbox::Count() {

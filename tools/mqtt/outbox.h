@@ -43,7 +43,8 @@ public:
     void Committed(size_t count, uint64_t bytes, uint64_t seq);
     // Up to `count` rows after id `after`, oldest first.
     std::vector<OutboxRow> Pending(int64_t after, int count);
-    void Remove(int64_t id);
+    // The rows the broker acknowledged; ids already gone are passed over.
+    void Remove(const std::vector<int64_t>& ids);
     uint64_t Count();
     uint64_t Bytes();
     // Messages given up to keep the bound, by kind (state, active-alarm
