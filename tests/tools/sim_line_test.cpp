@@ -167,8 +167,28 @@ TEST(SerialPort, PacedWritesTakeTheLineTime) {
     ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
     const std::vector<uint8_t> bytes(96, 'x');
     auto start = Clock::now();
+    // No byte arrives before the line could have carried it: the first
+    // piece (16 ms of the line) comes once its last byte is through.
+    long long firstMs = -1;
+    std::thread reader([&] {
+        pollfd p{pair[1], POLLIN, 0};
+        if (::poll(&p, 1, 5000) == 1) firstMs = MsSince(start);
+        char sink[128];
+        for (size_t got = 0; got < bytes.size();) {
+            const ssize_t n = read(pair[1], sink, sizeof sink);
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+        }
+    });
     ASSERT_TRUE(tools::WriteAll(pair[0], bytes.data(), bytes.size(), 9600));
     EXPECT_GE(MsSince(start), 99);  // 96 bytes of 10 bits at 9600 baud: 100 ms
+    reader.join();
+    EXPECT_GE(firstMs, 15);
+    // A stop ends a paced write between two pieces.
+    const std::atomic<bool> stop{true};
+    start = Clock::now();
+    ASSERT_TRUE(tools::WriteAll(pair[0], bytes.data(), bytes.size(), 9600, &stop));
+    EXPECT_LT(MsSince(start), 50);
     start = Clock::now();
     ASSERT_TRUE(tools::WriteAll(pair[0], bytes.data(), bytes.size(), 0));
     EXPECT_LT(MsSince(start), 50);
