@@ -61,7 +61,7 @@ start=$(ticks "$broker")
 end=$(ticks "$broker")
 hz=$(getconf CLK_TCK)
 echo "monitors $count"
-lost=$(cat /proc/loadavg)
-echo "load_average_at_end ${lost%% *}"
+load=$(cat /proc/loadavg)
+echo "load_average_at_end ${load%% *}"
 awk -v t=$((end - start)) -v hz="$hz" -v s="$seconds" \
   'BEGIN { printf "broker_cpu_percent %.2f\n", 100 * t / hz / s }'

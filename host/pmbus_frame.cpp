@@ -60,6 +60,19 @@ bool ByteAt(const char* p, uint8_t& out) {
     out = static_cast<uint8_t>(high * 16 + low);
     return true;
 }
+
+constexpr size_t kHeader = 12;   // VER ADR CID1 CID2 LENGTH
+constexpr size_t kChecksum = 4;
+
+// LENID from the LENGTH field of a frame body (the characters after '~');
+// false when the field is not hex or its LCHKSUM does not match.
+bool ReadLenid(const char* body, uint16_t& lenid) {
+    uint8_t high = 0, low = 0;
+    if (!ByteAt(body + 8, high) || !ByteAt(body + 10, low)) return false;
+    const uint16_t field = static_cast<uint16_t>(high << 8 | low);
+    lenid = field & 0x0FFF;
+    return FrameLength(lenid) == field;
+}
 }  // namespace
 
 const char* FrameErrorText(FrameError error) {
@@ -77,23 +90,15 @@ const char* FrameErrorText(FrameError error) {
 }
 
 size_t ExpectedFrameBytes(const uint8_t* data, size_t count) {
-    constexpr size_t kLengthAt = 1 + 8;  // '~' VER ADR CID1 CID2
-    constexpr size_t kAround = 1 + 12 + 4 + 1;  // '~', header, CHKSUM, CR
     const auto* start = static_cast<const uint8_t*>(std::memchr(data, kFrameStart, count));
     if (start == nullptr) return 0;
     const size_t at = static_cast<size_t>(start - data);
-    if (count < at + kLengthAt + 4) return 0;
-    uint8_t high = 0, low = 0;
-    const char* field = reinterpret_cast<const char*>(data + at + kLengthAt);
-    if (!ByteAt(field, high) || !ByteAt(field + 2, low)) return 0;
-    const uint16_t length = static_cast<uint16_t>(high << 8 | low);
-    if (FrameLength(length & 0x0FFF) != length) return 0;
-    return at + kAround + (length & 0x0FFF);
+    uint16_t lenid = 0;
+    if (count < at + 1 + kHeader || !ReadLenid(reinterpret_cast<const char*>(start + 1), lenid)) return 0;
+    return at + 1 + kHeader + lenid + kChecksum + 1;  // '~' ... CR
 }
 
 FrameError DecodeFrame(const char* body, size_t length, DecodedFrame& out) {
-    constexpr size_t kHeader = 12;   // VER ADR CID1 CID2 LENGTH
-    constexpr size_t kChecksum = 4;
     for (size_t i = 0; i < length; ++i) {
         if (HexValue(body[i]) < 0) return FrameError::BadCharacter;
     }
@@ -102,17 +107,14 @@ FrameError DecodeFrame(const char* body, size_t length, DecodedFrame& out) {
     if (length > FrameReceiver::kMaxBody) return FrameError::TooLong;
     unsigned sum = 0;
     for (size_t i = 0; i < length - kChecksum; ++i) sum += static_cast<unsigned char>(body[i]);
-    uint8_t chkHigh = 0, chkLow = 0, lenHigh = 0, lenLow = 0;
+    uint8_t chkHigh = 0, chkLow = 0;
     ByteAt(body + length - 4, chkHigh);
     ByteAt(body + length - 2, chkLow);
     if (((~sum + 1) & 0xFFFF) != static_cast<unsigned>(chkHigh << 8 | chkLow)) {
         return FrameError::Checksum;
     }
-    ByteAt(body + 8, lenHigh);
-    ByteAt(body + 10, lenLow);
-    const uint16_t field = static_cast<uint16_t>(lenHigh << 8 | lenLow);
-    const uint16_t lenid = field & 0x0FFF;
-    if (FrameLength(lenid) != field) return FrameError::LengthChecksum;
+    uint16_t lenid = 0;
+    if (!ReadLenid(body, lenid)) return FrameError::LengthChecksum;
     const size_t infoChars = length - kHeader - kChecksum;
     if (lenid != infoChars) return FrameError::LengthMismatch;
     ByteAt(body + 0, out.ver);

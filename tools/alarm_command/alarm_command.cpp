@@ -1,8 +1,7 @@
 #include "alarm_command.h"
 
-#include <pthread.h>
-
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -1,8 +1,7 @@
 #include "event_log.h"
 
-#include <pthread.h>
-
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,8 +1,7 @@
 #include "monitor_app.h"
 
-#include <pthread.h>
-
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>

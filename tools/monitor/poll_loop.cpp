@@ -234,9 +234,8 @@ int PollLoop::WaitMs() const {
 // milliseconds. The end is reckoned from the first read, which the poll
 // takes as soon as it comes, not from later reads that may lag their bytes.
 // A line faster than its rate is not waited for. The sleep ends no later
-// than half the gap timeout after the last byte, so
-// a reply that stops is still noticed in time, and a LENGTH that lies costs
-// at most that.
+// than half the gap timeout after the last byte, so a reply that stops is
+// still noticed in time, and a LENGTH that lies costs at most that.
 int PollLoop::GatherMs() const {
     if (active_ == nullptr || line_.HasHeld() || exchangeBytes_ == 0) return 0;
     const size_t frame =

@@ -6,9 +6,11 @@
 // The model's listener calls only queue a snapshot (bounded; the oldest
 // cycle is given up first) and return, so neither the poll nor the threshold
 // worker ever waits on the broker or the outbox. The output's own thread
-// writes the outbox and sends from it in order, at most `kWindow` messages
-// unacknowledged; a network thread runs the client and reconnects with a
-// delay that doubles up to the configured cap.
+// writes the outbox (or the history's thread, in its transaction) and sends
+// from it in order, at most `kWindow` messages unacknowledged; rows the
+// history committed are sent at once from its thread. A network thread runs
+// the client and reconnects with a delay that doubles up to the configured
+// cap.
 #include <array>
 #include <atomic>
 #include <chrono>
