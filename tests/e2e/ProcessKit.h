@@ -56,6 +56,7 @@ public:
         if (out[1] >= 0) {
             close(out[1]);
             ReadFirstLine(out[0]);
+            HoldPseudoTerminal();
         }
     }
     ~Process() {
@@ -64,6 +65,7 @@ public:
             waitpid(pid_, nullptr, 0);
         }
         if (pipe_ >= 0) close(pipe_);
+        if (heldPty_ >= 0) close(heldPty_);
     }
     const std::string& FirstLine() const { return firstLine_; }
     bool Started() const { return pid_ > 0; }
@@ -99,10 +101,21 @@ private:
         char c;
         while (read(fd, &c, 1) == 1 && c != '\n') firstLine_ += c;
     }
+    // Tests run side by side, and a monitor whose simulator stopped keeps
+    // reopening its port's path. Were the pseudo-terminal's number freed, the
+    // next simulator started by another test could get it, and that monitor
+    // would take over the other test's line. An open descriptor on the
+    // terminal keeps the number taken until this object goes; it never reads,
+    // so it takes no byte from the monitor.
+    void HoldPseudoTerminal() {
+        if (firstLine_.rfind("/dev/pts/", 0) != 0) return;
+        heldPty_ = ::open(firstLine_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
 
     pid_t pid_ = -1;
     bool exited_ = false;
     int pipe_ = -1;
+    int heldPty_ = -1;
     std::string firstLine_;
 };
 
