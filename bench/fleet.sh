@@ -12,7 +12,7 @@
 # processor of its own: their threads ("sim") run at nice 10, so that 100 of
 # them do not take the two cores from what is measured. FLEET_OPTIONS adds
 # monitor options; FLEET_SIM_NICE=0 leaves the simulators at the monitors'
-# priority.
+# priority; FLEET_SPREAD_MS=0 starts every monitor at once.
 #   bench/fleet.sh [BUILD_DIR] [N] [SECONDS]
 set -euo pipefail
 
@@ -40,7 +40,13 @@ broker=$!
 sleep 1
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
+# Sites in the field poll at their own times: the starts are spread over one
+# cycle of the paced line (FLEET_SPREAD_MS), or a hundred monitors started at
+# once would finish their cycles together, and that burst, not a site's delay,
+# would be measured.
+spread_ms=${FLEET_SPREAD_MS:-6700}
 for ((k = 0; k < count; ++k)); do
+  sleep "$(awk -v t="$spread_ms" -v n="$count" 'BEGIN { printf "%.4f", t / n / 1000 }')"
   "$monitor" --quiet --site "site$k" --mqtt "127.0.0.1:$port" --mqtt-state-json --mqtt-heartbeat 0 --history "$work/h$k.db" \
     --history-commit 128 --history-rows changes ${FLEET_OPTIONS:-} \
     --plugin-stdout /dev/null 2> /dev/null &
