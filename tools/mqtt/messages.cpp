@@ -56,6 +56,7 @@ bool ParseBroker(const std::string& text, MqttSettings& out) {
 
 std::string StatusTopic(const MqttSettings& s) { return SiteBase(s) + "status"; }
 std::string RefreshTopic(const MqttSettings& s) { return SiteBase(s) + "refresh"; }
+std::string DiscoveryMarkerTopic(const MqttSettings& s) { return SiteBase(s) + "discovery"; }
 
 Message StateMessage(const MqttSettings& s, const site::ChildState& child, int64_t cycleEpochMs) {
     Json::Value v(Json::objectValue);

@@ -5,6 +5,8 @@
 //   PREFIX/SITE/DATA_ID/OBJECT    retained, one value each (value_topics.h)
 //   PREFIX/SITE/DATA_ID/state     retained JSON per child, with --mqtt-state-json
 //   PREFIX/SITE/refresh           a consumer's message here asks for every value again
+//   PREFIX/SITE/discovery         retained: the last discovery pass, read back after a
+//                                 reconnect (discovery_marker.h)
 //   PREFIX/SITE/alarm             one message per raise and per clear (QoS 1)
 //   PREFIX/SITE/alarms            retained JSON, the active alarms
 //   PREFIX/SITE/DATA_ID/availability  retained "online" / "offline": the
@@ -36,6 +38,7 @@ std::string CompactJson(const Json::Value& v);
 std::string SiteBase(const MqttSettings& s);
 std::string StatusTopic(const MqttSettings& s);
 std::string RefreshTopic(const MqttSettings& s);
+std::string DiscoveryMarkerTopic(const MqttSettings& s);
 // The whole record as JSON: its fields, when it was read ("stamp_ms") and when
 // the cycle that publishes it ended ("cycle_ms"), both in milliseconds since
 // 1970; the difference to the arrival is the delivery delay.

@@ -76,6 +76,7 @@ bool MqttOutput::Start(const std::string& databasePath, std::string& error) {
     mosquitto_disconnect_callback_set(client_, &MqttOutput::OnDisconnect);
     mosquitto_publish_callback_set(client_, &MqttOutput::OnPublish);
     mosquitto_message_callback_set(client_, &MqttOutput::OnMessage);
+    mosquitto_subscribe_callback_set(client_, &MqttOutput::OnSubscribe);
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "mqtt");  // as top -H and ps -L show it
         Run();
@@ -217,6 +218,7 @@ void MqttOutput::Run() {
                 lastStatus_.clear();
                 discoveryShape_.clear();
                 discovered_.clear();
+                awaitingMarker_ = true;
                 childAvailability_.clear();
             }
             delivered = TakeAcknowledgements();
@@ -225,11 +227,12 @@ void MqttOutput::Run() {
         outbox_.Remove(delivered);
         if (online && latest_) {
             SendStatus(*latest_);
-            if (discovery) {
+            if (discovery) {  // Home Assistant started: every config again
                 discoveryShape_.clear();
                 discovered_.clear();
+                awaitingMarker_ = false;
             }
-            SendDiscovery(*latest_);
+            if (!awaitingMarker_ || MarkerAnswered()) SendDiscovery(*latest_);
             SendChildAvailability(*latest_);  // staleness comes with time alone: every turn
         }
         SendCommitted();
@@ -474,13 +477,25 @@ void MqttOutput::SendChildAvailability(const site::Snapshot& snapshot) {
     }
 }
 
-// Sent after each connect, when Home Assistant comes online, and when what
-// the site shows changed (a child, a channel, a battery, a rule, the model):
-// only the configs that changed, and an empty config for an entity gone.
+// After a connect: whether the broker answered what it holds of the
+// discovery; what it kept needs no sending again.
+bool MqttOutput::MarkerAnswered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DiscoveryMarker::Answer answer = marker_.Judge(Clock::now());
+    if (answer == DiscoveryMarker::Answer::Waiting) return false;
+    if (answer == DiscoveryMarker::Answer::Kept) discovered_ = marker_.KeptConfigs();
+    awaitingMarker_ = false;
+    return true;
+}
+
+// Sent after each connect (what the broker lost of it), when Home Assistant
+// comes online, and when what the site shows changed (a child, a channel, a
+// battery, a rule, the model): only the configs that changed, and an empty
+// config for an entity gone; then the marker that names the pass.
 void MqttOutput::SendDiscovery(const site::Snapshot& snapshot) {
     if (!settings_.discovery) return;
     const std::string shape = DiscoveryShape(snapshot);
-    if (shape == discoveryShape_) return;
+    if (shape == discoveryShape_ && !markerDue_) return;
     std::vector<Message> configs = DiscoveryMessages(settings_, snapshot, version_);  // the site's device first
     for (const auto& [topic, payload] : discovered_) {
         const bool kept = std::any_of(configs.begin(), configs.end(), [&](const Message& m) { return m.topic == topic; });
@@ -493,8 +508,17 @@ void MqttOutput::SendDiscovery(const site::Snapshot& snapshot) {
         if (!PublishNow(m, &mid)) return;  // tried again on the next turn
         if (m.payload.empty()) discovered_.erase(m.topic);
         else discovered_[m.topic] = m.payload;
+        markerDue_ = true;
     }
     discoveryShape_ = shape;
+    if (!markerDue_) return;
+    std::string token;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        token = marker_.Completed(discovered_);
+    }
+    int mid = 0;
+    if (PublishNow({Kind::State, DiscoveryMarkerTopic(settings_), token, true}, &mid)) markerDue_ = false;
 }
 
 bool MqttOutput::PublishNow(const Message& m, int* mid) {
@@ -535,10 +559,14 @@ void MqttOutput::OnConnect(mosquitto* client, void* self, int rc) {
     }
     out->TellUplink(true, "");
     const std::string topic = out->settings_.discoveryPrefix + "/status";
-    if (out->settings_.discovery) mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
+    if (out->settings_.discovery) {
+        mosquitto_subscribe(client, nullptr, topic.c_str(), kQos);
+        mosquitto_subscribe(client, &out->markerMid_, DiscoveryMarkerTopic(out->settings_).c_str(), kQos);
+    }
     mosquitto_subscribe(client, nullptr, RefreshTopic(out->settings_).c_str(), kQos);
     {
         std::lock_guard<std::mutex> lock(out->mutex_);
+        out->marker_.Connected(Clock::now());
         out->connected_ = true;
         out->connectionChanged_ = true;
         // A broker that restarted may have lost the retained values, and the
@@ -575,8 +603,16 @@ void MqttOutput::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
     auto* out = static_cast<MqttOutput*>(self);
     const std::string payload(static_cast<const char*>(message->payload),
                               static_cast<size_t>(message->payloadlen));
+    if (message->topic == DiscoveryMarkerTopic(out->settings_)) {
+        if (!message->retain) return;  // the monitor's own marker coming back live
+        std::lock_guard<std::mutex> lock(out->mutex_);
+        out->marker_.Heard(payload);
+        return;
+    }
     const bool refresh = message->topic == RefreshTopic(out->settings_) && !message->retain;
-    const bool homeAssistant = message->topic != RefreshTopic(out->settings_) && payload == "online";
+    // A retained "online" is Home Assistant's old announcement, heard again at each connect.
+    const bool homeAssistant = message->topic != RefreshTopic(out->settings_) && payload == "online" &&
+                               !message->retain;
     if (!refresh && !homeAssistant) return;
     {
         std::lock_guard<std::mutex> lock(out->mutex_);
@@ -584,6 +620,13 @@ void MqttOutput::OnMessage(mosquitto*, void* self, const mosquitto_message* mess
         out->refreshDue_ = true;
     }
     out->wake_.notify_one();
+}
+
+void MqttOutput::OnSubscribe(mosquitto*, void* self, int mid, int, const int*) {
+    auto* out = static_cast<MqttOutput*>(self);
+    if (mid != out->markerMid_) return;
+    std::lock_guard<std::mutex> lock(out->mutex_);
+    out->marker_.Subscribed(Clock::now());
 }
 
 }  // namespace mqtt

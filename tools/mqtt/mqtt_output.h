@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "discovery_marker.h"
 #include "mqtt_settings.h"
 #include "outbox.h"
 #include "site_model.h"
@@ -109,6 +110,7 @@ private:
     void SendStatus(const site::Snapshot& snapshot);
     void SendChildAvailability(const site::Snapshot& snapshot);
     void SendDiscovery(const site::Snapshot& snapshot);
+    bool MarkerAnswered();
     bool PublishNow(const Message& m, int* mid);
     void ReportDrops(bool stopping);
     void TellUplink(bool up, const std::string& reason);  // the network thread
@@ -117,6 +119,7 @@ private:
     static void OnDisconnect(mosquitto*, void* self, int rc);
     static void OnPublish(mosquitto*, void* self, int mid);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
 
     site::SiteModel& model_;
     MqttSettings settings_;
@@ -137,6 +140,7 @@ private:
     bool connectionChanged_ = false;
     bool discoveryDue_ = false;
     bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect)
+    DiscoveryMarker marker_;        // what the broker holds of the discovery
     bool refreshStaged_ = false;    // ... and it is being staged
     bool snapshotStaged_ = false;   // a periodic snapshot is being staged
     Clock::time_point lastSnapshot_{};  // the last periodic snapshot
@@ -163,13 +167,16 @@ private:
     site::SnapshotPtr latest_;
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id, the JSON states
     std::string discoveryShape_;                  // of the configs last sent
-    std::map<std::string, std::string> discovered_;  // config topic -> payload sent since the connect
+    std::map<std::string, std::string> discovered_;  // config topic -> payload the broker holds
+    bool awaitingMarker_ = false;  // after a connect, until the broker's marker tells what it holds
+    bool markerDue_ = false;       // configs went out and their marker has not
     std::map<unsigned int, std::string> childAvailability_;  // data id -> what was sent
     bool alarmsListDue_ = true;    // the first cycle of a run also sends the active-alarm list
     bool alarmsListStaged_ = false;  // ... and it is in the history's open transaction
     int finalMid_ = -1;                // the last "offline", waited for at a stop
     std::array<uint64_t, 3> dropsTold_{};
     bool uplinkLossTold_ = false;  // the network thread
+    int markerMid_ = 0;            // the network thread: the marker's subscription
     Clock::time_point dropsToldAt_{};
     std::thread thread_;
     std::thread network_;
