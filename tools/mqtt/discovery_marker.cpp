@@ -5,9 +5,10 @@
 namespace mqtt {
 
 namespace {
-// The broker sends a retained message together with the subscription's
-// acknowledgement; a second after it, silence means there is none.
-constexpr auto kAfterSubscribed = std::chrono::seconds(1);
+// The broker sends a retained message right behind the subscription's
+// acknowledgement; three seconds after it (room for a lost segment sent
+// again on a slow link), silence means there is none.
+constexpr auto kAfterSubscribed = std::chrono::seconds(3);
 // A subscription never acknowledged (the connection about to fail) does not
 // hold the discovery back for longer than this.
 constexpr auto kAfterConnect = std::chrono::seconds(10);
