@@ -45,8 +45,9 @@ ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 # once would finish their cycles together, and that burst, not a site's delay,
 # would be measured.
 spread_ms=${FLEET_SPREAD_MS:-6700}
+between=$(awk -v t="$spread_ms" -v n="$count" 'BEGIN { printf "%.4f", t / n / 1000 }')
 for ((k = 0; k < count; ++k)); do
-  sleep "$(awk -v t="$spread_ms" -v n="$count" 'BEGIN { printf "%.4f", t / n / 1000 }')"
+  sleep "$between"
   "$monitor" --quiet --site "site$k" --mqtt "127.0.0.1:$port" --mqtt-state-json --mqtt-heartbeat 0 --history "$work/h$k.db" \
     --history-commit 128 --history-rows changes ${FLEET_OPTIONS:-} \
     --plugin-stdout /dev/null 2> /dev/null &

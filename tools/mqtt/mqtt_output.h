@@ -140,10 +140,10 @@ private:
     bool connectionChanged_ = false;
     bool discoveryDue_ = false;
     bool refreshDue_ = false;       // every value with the next cycle (a request, a reconnect)
-    DiscoveryMarker marker_;        // what the broker holds of the discovery
     bool refreshStaged_ = false;    // ... and it is being staged
     bool snapshotStaged_ = false;   // a periodic snapshot is being staged
     Clock::time_point lastSnapshot_{};  // the last periodic snapshot
+    DiscoveryMarker marker_;            // what the broker holds of the discovery
     Stats stats_;
 
     // Staged in the history's transaction, on the thread that writes it.
@@ -167,7 +167,7 @@ private:
     site::SnapshotPtr latest_;
     std::map<unsigned int, Clock::time_point> lastState_;  // per data id, the JSON states
     std::string discoveryShape_;                  // of the configs last sent
-    std::map<std::string, std::string> discovered_;  // config topic -> payload the broker holds
+    DiscoveryMarker::Configs discovered_;  // what the broker holds
     bool awaitingMarker_ = false;  // after a connect, until the broker's marker tells what it holds
     bool markerDue_ = false;       // configs went out and their marker has not
     std::map<unsigned int, std::string> childAvailability_;  // data id -> what was sent
